@@ -1,0 +1,209 @@
+// The operating-system boundary. Everything the tool takes from the OS (files
+// by handle, temporary names, attributes, wildcard search, code-page
+// services, movable memory, named mutexes, profile files, module resources)
+// goes through the abstract Env below; posix/ and win32/ implement it and no
+// other directory includes an OS header. Tests swap in an EnvWrapper subclass
+// to make single operations fail on purpose.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Numeric file handle, as the handle-based file routines use; -1 is invalid.
+using FileHandle = int;
+constexpr FileHandle kInvalidHandle = -1;
+
+enum class Access { kRead, kWrite, kReadWrite };
+enum class Disposition {
+  kOpenExisting,   // fail when missing
+  kCreateAlways,   // create or truncate
+  kOpenAlways,     // open, create when missing
+};
+enum class SeekFrom { kBegin, kCurrent, kEnd };
+
+struct FileAttributes {
+  bool is_directory = false;
+  bool read_only = false;  // "not writable" on POSIX
+  uint64_t size = 0;
+};
+
+struct FindMatch {
+  std::string name;  // the pattern's directory part + the matched name
+  uint64_t size = 0;
+  bool is_directory = false;
+};
+
+struct PathParts {
+  std::string drive;  // "C:" on Windows, always empty on POSIX
+  std::string dir;    // with its trailing separator, or empty
+  std::string base;   // file name without extension
+  std::string ext;    // from the last "." of the file name, or empty
+};
+
+// A named mutex shared between processes. Owned; released on destruction.
+class NamedMutex {
+ public:
+  virtual ~NamedMutex() = default;
+  virtual bool TryLock() = 0;  // true when taken without waiting
+  virtual void Unlock() = 0;
+};
+
+// Movable memory block handle (GlobalAlloc's HGLOBAL on Windows); 0 is none.
+using MemHandle = uintptr_t;
+
+class Env {
+ public:
+  virtual ~Env() = default;
+
+  // The process-wide environment; tests may replace it (nullptr restores the
+  // default). The caller keeps ownership of what it installs.
+  static Env* Get();
+  static void SetForTesting(Env* env);
+
+  // ---- files by handle
+  // Opens a file; other processes may read it meanwhile. Returns 0 and sets
+  // *out, or returns the OS error code (nonzero) and sets *out to -1.
+  virtual int OpenFile(const std::string& path, Access access,
+                       Disposition disp, FileHandle* out) = 0;
+  // Bytes transferred, or -1. Short counts only at end of file / on error.
+  virtual long ReadFile(FileHandle h, void* buf, size_t n) = 0;
+  virtual long WriteFile(FileHandle h, const void* buf, size_t n) = 0;
+  // Positional transfers: do not move the sequential position's meaning for
+  // callers that only use these. Bytes transferred, or -1.
+  virtual long ReadAt(FileHandle h, uint64_t off, void* buf, size_t n) = 0;
+  virtual long WriteAt(FileHandle h, uint64_t off, const void* buf, size_t n) = 0;
+  // New position from the start, or -1.
+  virtual int64_t Seek(FileHandle h, int64_t off, SeekFrom from) = 0;
+  virtual int64_t FileSize(FileHandle h) = 0;  // -1 on failure
+  virtual int CloseFile(FileHandle h) = 0;     // 0 or -1
+  // The OS error code of the last failed call on this thread.
+  virtual int LastError() = 0;
+
+  // ---- names and attributes
+  // Temporary directory with a trailing separator (GetTempPathA): TMPDIR or
+  // TMP, else /tmp/ on POSIX.
+  virtual std::string TempDirectory() = 0;
+  // Creates a new file named dir + prefix (first 3 chars) + hex + ".tmp",
+  // atomically and exclusively (mode 0600), and returns it open for writing
+  // in *h (or closed when h is null). 0 on success, else an OS error code.
+  virtual int CreateUniqueFile(const std::string& dir, const std::string& prefix,
+                               std::string* path, FileHandle* h) = 0;
+  // false when the path's attributes cannot be read (it does not exist).
+  virtual bool GetAttributes(const std::string& path, FileAttributes* attrs) = 0;
+  virtual int RemoveFile(const std::string& path) = 0;  // 0 or OS error code
+  // Fails when `to` exists (MoveFileA). 0 or OS error code.
+  virtual int RenameFile(const std::string& from, const std::string& to) = 0;
+  // Matches of '*' and '?' in the last component, in directory order. An
+  // empty result means nothing matched.
+  virtual std::vector<FindMatch> FindFiles(const std::string& pattern) = 0;
+  // The path made absolute and normalised, for "same file" comparisons.
+  virtual std::string AbsolutePath(const std::string& path) = 0;
+  // Makes a directory and its parents; true when it exists afterwards.
+  virtual bool MakeDirectories(const std::string& path) = 0;
+
+  // ---- paths (pure string work; the separators depend on the platform)
+  virtual PathParts SplitPath(const std::string& path) = 0;
+  virtual std::string JoinPath(const PathParts& parts) = 0;
+  virtual bool IsSeparator(char c) = 0;
+  // Whether "/x..." on the command line is an option (see the README).
+  virtual bool IsOptionArgument(const std::string& arg) = 0;
+
+  // ---- code page (TBLCONV_CODEPAGE=932/936/949/950 on POSIX)
+  virtual bool IsLeadByte(unsigned char c) = 0;
+  virtual void LowerCase(char* s) = 0;  // in place, double-byte aware
+  virtual void UpperCase(char* s) = 0;
+
+  // ---- program location
+  // Directory of the running program, with a trailing separator; when it is
+  // not writable, the per-user state directory (created on demand).
+  virtual std::string ProgramDirectory() = 0;
+
+  // ---- movable memory (GlobalAlloc family)
+  virtual MemHandle MemAllocMovable(size_t n) = 0;        // 0 on failure
+  virtual MemHandle MemReAllocMovable(MemHandle h, size_t n) = 0;  // 0 on failure, h still valid
+  virtual void* MemLock(MemHandle h) = 0;
+  virtual bool MemUnlock(MemHandle h) = 0;
+  virtual unsigned MemLockCount(MemHandle h) = 0;  // GlobalFlags low byte
+  virtual void MemFreeMovable(MemHandle h) = 0;
+
+  // ---- named mutex, profile files
+  virtual std::unique_ptr<NamedMutex> NewNamedMutex(const std::string& name) = 0;
+  // GetPrivateProfileStringA: sections and keys match without regard to case.
+  virtual std::string ReadProfileString(const std::string& file,
+                                        const std::string& section,
+                                        const std::string& key,
+                                        const std::string& def) = 0;
+  // WritePrivateProfileStringA: keeps every other line; creates the file.
+  virtual bool WriteProfileString(const std::string& file,
+                                  const std::string& section,
+                                  const std::string& key,
+                                  const std::string& value) = 0;
+
+  // ---- module resources (LoadLibraryExA as data file + FindResourceA)
+  // Reads resource `name` of `type` from the module at `path` (full path).
+  // 0 with *data filled; 9 when the file cannot be opened; 4 when it is not a
+  // module, is malformed, or lacks the resource.
+  virtual int LoadModuleResource(const std::string& path, const std::string& name,
+                                 int type, std::vector<char>* data) = 0;
+
+  // ---- time
+  virtual void SleepMs(int ms) = 0;
+};
+
+// Forwards every call to a target; override single methods to inject faults.
+class EnvWrapper : public Env {
+ public:
+  explicit EnvWrapper(Env* target) : t_(target) {}
+  int OpenFile(const std::string& p, Access a, Disposition d, FileHandle* o) override { return t_->OpenFile(p, a, d, o); }
+  long ReadFile(FileHandle h, void* b, size_t n) override { return t_->ReadFile(h, b, n); }
+  long WriteFile(FileHandle h, const void* b, size_t n) override { return t_->WriteFile(h, b, n); }
+  long ReadAt(FileHandle h, uint64_t o, void* b, size_t n) override { return t_->ReadAt(h, o, b, n); }
+  long WriteAt(FileHandle h, uint64_t o, const void* b, size_t n) override { return t_->WriteAt(h, o, b, n); }
+  int64_t Seek(FileHandle h, int64_t o, SeekFrom f) override { return t_->Seek(h, o, f); }
+  int64_t FileSize(FileHandle h) override { return t_->FileSize(h); }
+  int CloseFile(FileHandle h) override { return t_->CloseFile(h); }
+  int LastError() override { return t_->LastError(); }
+  std::string TempDirectory() override { return t_->TempDirectory(); }
+  int CreateUniqueFile(const std::string& d, const std::string& p, std::string* path, FileHandle* h) override { return t_->CreateUniqueFile(d, p, path, h); }
+  bool GetAttributes(const std::string& p, FileAttributes* a) override { return t_->GetAttributes(p, a); }
+  int RemoveFile(const std::string& p) override { return t_->RemoveFile(p); }
+  int RenameFile(const std::string& f, const std::string& t) override { return t_->RenameFile(f, t); }
+  std::vector<FindMatch> FindFiles(const std::string& p) override { return t_->FindFiles(p); }
+  std::string AbsolutePath(const std::string& p) override { return t_->AbsolutePath(p); }
+  bool MakeDirectories(const std::string& p) override { return t_->MakeDirectories(p); }
+  PathParts SplitPath(const std::string& p) override { return t_->SplitPath(p); }
+  std::string JoinPath(const PathParts& p) override { return t_->JoinPath(p); }
+  bool IsSeparator(char c) override { return t_->IsSeparator(c); }
+  bool IsOptionArgument(const std::string& a) override { return t_->IsOptionArgument(a); }
+  bool IsLeadByte(unsigned char c) override { return t_->IsLeadByte(c); }
+  void LowerCase(char* s) override { t_->LowerCase(s); }
+  void UpperCase(char* s) override { t_->UpperCase(s); }
+  std::string ProgramDirectory() override { return t_->ProgramDirectory(); }
+  MemHandle MemAllocMovable(size_t n) override { return t_->MemAllocMovable(n); }
+  MemHandle MemReAllocMovable(MemHandle h, size_t n) override { return t_->MemReAllocMovable(h, n); }
+  void* MemLock(MemHandle h) override { return t_->MemLock(h); }
+  bool MemUnlock(MemHandle h) override { return t_->MemUnlock(h); }
+  unsigned MemLockCount(MemHandle h) override { return t_->MemLockCount(h); }
+  void MemFreeMovable(MemHandle h) override { t_->MemFreeMovable(h); }
+  std::unique_ptr<NamedMutex> NewNamedMutex(const std::string& n) override { return t_->NewNamedMutex(n); }
+  std::string ReadProfileString(const std::string& f, const std::string& s, const std::string& k, const std::string& d) override { return t_->ReadProfileString(f, s, k, d); }
+  bool WriteProfileString(const std::string& f, const std::string& s, const std::string& k, const std::string& v) override { return t_->WriteProfileString(f, s, k, v); }
+  int LoadModuleResource(const std::string& p, const std::string& n, int t, std::vector<char>* d) override { return t_->LoadModuleResource(p, n, t, d); }
+  void SleepMs(int ms) override { t_->SleepMs(ms); }
+
+ protected:
+  Env* target() const { return t_; }
+
+ private:
+  Env* t_;
+};
+
+// The build's own implementation (posix/ or win32/).
+Env* DefaultEnv();
+
+}  // namespace platform

@@ -1,0 +1,88 @@
+// The table database: a data file holding the 128-byte TableHeader (root
+// slot 0) and four index arrays through which systems, field lists, field
+// maps and charmaps are found. The same file, compacted, is an .itb table.
+// Record operations live in systems.h, fieldlists.h, fieldmaps.h and
+// charmaps.h; all take the TableDb first and keep the last failing code.
+#pragma once
+
+#include <cstdint>
+
+#include "qvdf/store/datafile.h"
+#include "qvdf/store/records.h"
+
+#pragma pack(push, 1)
+struct TableHeader {
+  uint16_t wMagic;            // 0xB0BD
+  int16_t nVersion;           // 4
+  uint16_t nLastBaseMap;
+  int16_t nSystems;
+  int16_t nSystemSlots;       // 64 at create
+  int16_t nFieldLists;
+  int16_t nFieldListSlots;    // 256 at create
+  int16_t nFieldMaps;
+  int16_t nFieldMapSlots;     // 512 at create
+  uint8_t reserved1[2];
+  uint32_t dwSystemIndexBlock;
+  uint32_t dwFieldListIndexBlock;
+  uint32_t dwFieldMapIndexBlock;
+  uint32_t dwCharMapIndexBlock;
+  int16_t nCharMaps;
+  int16_t nCharMapSlots;      // 64 at create
+  int16_t nMainSystem;
+  int16_t nMainClass;
+  uint32_t dwProductID;
+  int16_t nBundledFlag;
+  uint8_t reserved2[78];
+};
+struct FieldListIndexEntry {
+  uint16_t nAppID;
+  uint16_t nSecType;
+  int16_t nFields;
+  uint16_t wChecksum;
+  uint32_t dwBlock;
+  uint8_t cMark;
+  uint8_t reserved[3];
+};
+struct FieldMapIndexEntry {
+  uint16_t nMapID;
+  int16_t nAux1;
+  uint16_t nSourceSystem;
+  uint16_t nTargetSystem;
+  uint16_t nSourceSection;
+  uint16_t nTargetSection;
+  int16_t nAux2;
+  uint8_t nSecType;
+  uint8_t reserved;
+};
+#pragma pack(pop)
+static_assert(sizeof(TableHeader) == 128);
+static_assert(sizeof(FieldListIndexEntry) == 16);
+static_assert(sizeof(FieldMapIndexEntry) == 16);
+
+constexpr uint16_t kTableMagic = 0xB0BD;
+
+struct TableDb {
+  int16_t nLastError = 0;
+  uint16_t wDirty = 0;
+  int16_t nMode = 0;          // 1 read-write, 0 read-only
+  MemBlock systemIndex;       // nSystemSlots u32
+  MemBlock fieldListIndex;    // nFieldListSlots FieldListIndexEntry
+  MemBlock fieldMapIndex;     // nFieldMapSlots FieldMapIndexEntry
+  TableHeader header{};
+  DataFile file;
+  MemBlock charMapIndex;      // nCharMapSlots u32
+  bool bOpen = false;         // false after close: every operation gives 17
+  bool bUnusable = false;     // a close or reopen failed; the run must not use it
+};
+
+int CreateTable(const char* path);
+// mode 1 read-write, 0 read-only, 2 read-write unless the file is read-only.
+int OpenTable(const char* path, TableDb* db, int mode);
+int CloseTable(TableDb* db);  // a second close is a no-op returning 0
+int AbortTable(TableDb* db, int code);
+int SetError(TableDb* db, int code);
+int GetError(const TableDb* db);
+bool IsTableOpen(const TableDb* db);
+
+// 16-bit checksum of a field list record: h = h*31 + (signed) byte.
+uint16_t FieldListChecksum(const void* rec, int len);

@@ -1,0 +1,31 @@
+// The options file "qvoptcfg.cfg" (integer settings in a profile file beside
+// the error log) and the file routines over numeric handles.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+
+using platform::FileHandle;
+
+std::string GetOptionsPath();
+// The key's leading decimal integer; a missing or empty key returns `def`
+// after writing it to the file.
+int ReadOptionInt(const char* section, const char* key, int def);
+void WriteOptionInt(const char* section, const char* key, int value);
+void WriteOptionString(const char* section, const char* key, const char* text);
+// Forget the kept options path (tests).
+void OptionsResetForTesting();
+
+// Open modes of OpenFileMode.
+constexpr int kModeRead = 1;
+constexpr int kModeWrite = 2;       // truncate or create
+constexpr int kModeAppend = 3;      // open or create, positioned at the end
+constexpr int kModeReadWrite = 4;   // existing file only
+// 0 with *handle open, or -1 with *handle = -1 and the OS error's low 16 bits
+// in the high 16 bits of *status (status unchanged for an invalid mode).
+int OpenFileMode(const char* path, int mode, int* status, FileHandle* handle,
+                 const char* module, int line);
+int CloseFileHandle(FileHandle handle, const char* module, int line);
+// 0 when every character was written in one call, else -1.
+int WriteText(const char* text, FileHandle handle);

@@ -1,0 +1,169 @@
+// Process runner and scratch directories for the end-to-end tests.
+#include "harness.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace e2e {
+namespace {
+
+std::string Env(const char* name, const std::string& def = "") {
+  const char* v = std::getenv(name);
+  return v && *v ? std::string(v) : def;
+}
+
+void RemoveTree(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return;
+  if (S_ISDIR(st.st_mode)) {
+    chmod(path.c_str(), 0700);
+    if (DIR* d = opendir(path.c_str())) {
+      while (dirent* e = readdir(d)) {
+        std::string n = e->d_name;
+        if (n == "." || n == "..") continue;
+        RemoveTree(path + "/" + n);
+      }
+      closedir(d);
+    }
+    rmdir(path.c_str());
+  } else {
+    unlink(path.c_str());
+  }
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> Split(const std::string& s) {
+  std::istringstream in(s);
+  std::vector<std::string> v;
+  for (std::string w; in >> w;) v.push_back(w);
+  return v;
+}
+
+}  // namespace
+
+std::string SourceDir() { return Env("TBLCONV_SOURCE_DIR", "."); }
+std::string SourceFile(const std::string& rel) { return Slurp(SourceDir() + "/" + rel); }
+bool IsWindowsBuild() {
+  std::string bin = Env("TBLCONV_BIN");
+  return bin.size() > 4 && bin.compare(bin.size() - 4, 4, ".exe") == 0;
+}
+
+void ToolTest::SetUp() {
+  std::string base = Env("TMPDIR", "/tmp");
+  std::string templ = base + "/tblconv-e2e-XXXXXX";
+  std::vector<char> buf(templ.begin(), templ.end());
+  buf.push_back('\0');
+  ASSERT_NE(mkdtemp(buf.data()), nullptr);
+  root_ = buf.data();
+  dir_ = root_ + "/work";
+  tmp_ = root_ + "/tmp";
+  ASSERT_EQ(mkdir(dir_.c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(tmp_.c_str(), 0700), 0);
+}
+
+void ToolTest::TearDown() {
+  if (!root_.empty() && Env("TBLCONV_KEEP_TEST_DIRS").empty()) RemoveTree(root_);
+}
+
+std::string ToolTest::Path(const std::string& rel) const { return dir_ + "/" + rel; }
+
+void ToolTest::WriteFile(const std::string& rel, const std::string& bytes) {
+  std::ofstream out(Path(rel), std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+std::string ToolTest::ReadFile(const std::string& rel) const { return Slurp(Path(rel)); }
+
+bool ToolTest::Exists(const std::string& rel) const {
+  struct stat st;
+  return stat(Path(rel).c_str(), &st) == 0;
+}
+
+std::vector<std::string> ToolTest::ListDir(const std::string& rel) const {
+  std::vector<std::string> v;
+  if (DIR* d = opendir(Path(rel).c_str())) {
+    while (dirent* e = readdir(d)) {
+      std::string n = e->d_name;
+      if (n != "." && n != "..") v.push_back(n);
+    }
+    closedir(d);
+  }
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+std::vector<std::string> ToolTest::TempFiles() const { return ListDir("../tmp"); }
+
+RunResult ToolTest::Run(const std::vector<std::string>& args,
+                        const std::map<std::string, std::string>& env) {
+  std::vector<std::string> argv = Split(Env("TBLCONV_RUNNER"));
+  argv.push_back(Env("TBLCONV_BIN", Env("TBLCONV_DEFAULT_BIN", "tblconv")));
+  argv.insert(argv.end(), args.begin(), args.end());
+
+  std::map<std::string, std::string> vars;
+  for (char** e = environ; *e; ++e) {
+    std::string kv = *e;
+    size_t eq = kv.find('=');
+    if (eq != std::string::npos) vars[kv.substr(0, eq)] = kv.substr(eq + 1);
+  }
+  vars["TMPDIR"] = tmp_;
+  vars["TMP"] = tmp_;
+  vars["TEMP"] = tmp_;
+  for (auto& [k, v] : env) vars[k] = v;
+  std::vector<std::string> envs;
+  for (auto& [k, v] : vars) envs.push_back(k + "=" + v);
+
+  std::vector<char*> cargv, cenv;
+  for (auto& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  for (auto& e : envs) cenv.push_back(e.data());
+  cenv.push_back(nullptr);
+
+  std::string outPath = root_ + "/stdout", errPath = root_ + "/stderr";
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  // The tool runs in the test directory, as a user's shell would.
+  std::string cwd = dir_;
+  std::vector<std::string> shArgv = {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", cwd};
+  shArgv.insert(shArgv.end(), argv.begin(), argv.end());
+  std::vector<char*> sh;
+  for (auto& a : shArgv) sh.push_back(a.data());
+  sh.push_back(nullptr);
+
+  RunResult r;
+  pid_t pid;
+  if (posix_spawn(&pid, "/bin/sh", &fa, nullptr, sh.data(), cenv.data()) == 0) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  posix_spawn_file_actions_destroy(&fa);
+  r.out = Slurp(outPath);
+  r.err = Slurp(errPath);
+  unlink(outPath.c_str());
+  unlink(errPath.c_str());
+  return r;
+}
+
+}  // namespace e2e

@@ -1,0 +1,59 @@
+// Runs the built tblconv the way a user does and looks only at what a user
+// sees: exit code, standard output and error, files. Every test gets a fresh
+// private directory (also its TMPDIR) that is removed afterwards.
+//
+// TBLCONV_BIN names the program to run (default: the build's tblconv);
+// TBLCONV_RUNNER, when set, is put in front of it (e.g. "wine" for the
+// Windows build). Platform-specific expectations go through the helpers at
+// the bottom, never through copies of a test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct RunResult {
+  int exit_code = -1000;  // 255 for the tool's -1 on POSIX
+  std::string out;        // standard output
+  std::string err;        // standard error
+};
+
+class ToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Runs the tool with args in the test directory.
+  RunResult Run(const std::vector<std::string>& args,
+                const std::map<std::string, std::string>& env = {});
+
+  std::string dir() const { return dir_; }
+  std::string Path(const std::string& rel) const;  // dir + "/" + rel
+  void WriteFile(const std::string& rel, const std::string& bytes);
+  std::string ReadFile(const std::string& rel) const;  // "" when missing
+  bool Exists(const std::string& rel) const;
+  std::vector<std::string> ListDir(const std::string& rel = ".") const;
+  // Files left in the private TMPDIR by the run.
+  std::vector<std::string> TempFiles() const;
+
+ private:
+  std::string root_;  // holds work/ (the cwd), tmp/ (TMPDIR) and the captured streams
+  std::string dir_;
+  std::string tmp_;
+};
+
+// Text of a source-tree file (examples/, tests/data/).
+std::string SourceFile(const std::string& rel);
+std::string SourceDir();
+
+// Exit code of the tool's -1 as the OS reports it (255 on POSIX and Wine).
+constexpr int kExitFail = 255;
+
+// True when the program under test is the Windows build.
+bool IsWindowsBuild();
+
+}  // namespace e2e
