@@ -63,6 +63,10 @@ struct DataFile {
   platform::FileHandle hFile = platform::kInvalidHandle;
   FileHeader header{};
   MemBlock roots;          // dwRootSlots u32 (x2 for the wide variant)
+  // Why the last call that returns an address or a length gave 0: 4 for a
+  // block that is missing or lies outside the data, 6 for a failed transfer,
+  // 16 for a change on a read-only file. 0 after a success.
+  int nLastCode = 0;
 };
 
 int Create(const char* path, int nRootSlots);
