@@ -8,7 +8,12 @@
 
 // 0 with db open on the new table under workPath, or -1 with db still open
 // on the unchanged working table (or marked unusable when a reopen failed).
+// A db already closed or unusable is refused with -1.
 int ModSubset(const char* workPath, TableDb* db, const char* subsetName, MessageFn msg);
-// 0 or -1; closes dst itself on failure.
+// Fills the new, empty, open table dst from src as the subset file says.
+// 0; or -1 after the abort message, with dst closed and the file closed.
 int CreateSubset(TableDb* src, TableDb* dst, const char* subsetName, MessageFn msg);
+// Stores an alias of systemId: a field list without fields named alias (cut
+// to 64 characters with a warning) under the first free field-list ID.
+// 0, or the store's code.
 int AddAliasRecord(TableDb* dst, int systemId, const char* alias, MessageFn msg);
