@@ -1,0 +1,150 @@
+// The text writer's field-lists block: the consistency warnings against the
+// field-list index, the list lines and one FIELD line per field, with every
+// comma of a field name written as a caret.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+#include "qvdf/store/store.h"
+#include "qvdf/text/txtwriter_impl.h"
+
+namespace txtw {
+namespace {
+
+#define TXTW_FIELD(rec, f) (rec).f, sizeof((rec).f)
+
+// A field type must be one character that can stand in its own subfield.
+bool TypeWritable(uint16_t cType) {
+  char c = static_cast<char>(cType & 0xFF);
+  return c != '\0' && c != '\r' && c != '\n' && c != '\x1a';
+}
+
+bool ListWritable(const FieldListRecord& r, const FieldRecord* f, int n) {
+  if (!Writable(TXTW_FIELD(r, szName))) return false;
+  for (int j = 0; j < n; ++j) {
+    if (!Writable(TXTW_FIELD(f[j], szName)) || !Writable(TXTW_FIELD(f[j], szLabel)) ||
+        !Writable(TXTW_FIELD(f[j], szFieldText1)) || !Writable(TXTW_FIELD(f[j], szFieldText2)) ||
+        !TypeWritable(f[j].cType))
+      return false;
+  }
+  return true;
+}
+
+// Commas of a field name become carets; the trail byte of a double-byte
+// character is left alone.
+void CaretName(char* name, size_t width) {
+  platform::Env* env = platform::Env::Get();
+  for (size_t i = 0; i < width && name[i] != '\0'; ++i) {
+    if (env->IsLeadByte(static_cast<unsigned char>(name[i]))) {
+      if (i + 1 < width && name[i + 1] != '\0') ++i;
+    } else if (name[i] == ',') {
+      name[i] = '^';
+    }
+  }
+}
+
+void CheckIndex(TableDb* db, int key, const FieldListRecord& r, int len) {
+  std::string rec = " record= " + std::to_string(key) + ".";
+  uint16_t app = GetFieldListApp(db, key);
+  if (r.nAppID != app) {
+    Note(kLevelWarning, "## WARNING -- field list appID = " +
+                            std::to_string(static_cast<int16_t>(r.nAppID)) +
+                            " field index appID = " + std::to_string(static_cast<int16_t>(app)) +
+                            rec);
+  }
+  uint16_t type = GetFieldListSecType(db, key);
+  if (r.nSecType != type) {
+    Note(kLevelWarning, "## WARNING -- field sectionID = " +
+                            std::to_string(static_cast<int16_t>(r.nSecType)) +
+                            " index sectionID = " + std::to_string(static_cast<int16_t>(type)) +
+                            rec);
+  }
+  if (FieldListChecksum(&r, len) != static_cast<uint16_t>(GetFieldListChecksum(db, key)))
+    Note(kLevelError, "## WARNING -- checksums do not match, field list" + rec);
+}
+
+void WriteFieldLine(int j, FieldRecord& f) {
+  CaretName(TXTW_FIELD(f, szName));
+  Begin("FIELD=");
+  AddInt(j + 1);
+  Add(",\"");
+  AddText(TXTW_FIELD(f, szLabel));
+  Add("\",\"");
+  AddText(TXTW_FIELD(f, szName));
+  Add("\",");
+  AddInt(f.nItem);
+  AddChar(',');
+  AddChar(static_cast<char>(f.cType & 0xFF));
+  AddChar(',');
+  AddInt(f.nFieldValue);
+  AddChar(',');
+  AddInt(f.nTerminator);
+  AddChar(',');
+  AddText(TXTW_FIELD(f, szFieldText1));
+  AddChar(',');
+  AddText(TXTW_FIELD(f, szFieldText2));
+  Add(",0X");
+  AddHex(f.dwAttributes);
+  AddChar(',');
+  AddInt(f.nAssocField);
+  if (State().version > 2) {
+    AddChar(',');
+    AddInt(static_cast<int32_t>(f.dwMapCode));
+  }
+  Emit();
+}
+
+}  // namespace
+
+int WriteFieldLists(TableDb* db) {
+  int count = CountFieldLists(db);
+  Separator();
+  Line("TYPE=FIELDS");
+  Line("COUNT=" + std::to_string(count));
+
+  int slots = FieldListSlots(db);
+  RecordBuffer buf(FieldListRecordSize(76));
+  int remaining = count;
+  for (int key = 0; remaining > 0 && key < slots; ++key) {
+    if (!FieldListExists(db, key)) continue;
+    int len = GetFieldListSize(db, key);
+    if (len <= 0) return LengthFailure(db);
+    if (len < kFieldListFixedSize) return 4;
+    if (!buf.Reserve(len)) return 12;
+    int rc = ReadFieldList(db, key, buf.get(), len);
+    if (rc != 0) return rc;
+
+    auto* rec = static_cast<FieldListRecord*>(buf.get());
+    FieldRecord* fields = ListFields(rec);
+    int n = std::clamp<int>(rec->nFields, 0, (len - kFieldListFixedSize) / kFieldSize);
+    if (!ListWritable(*rec, fields, n)) return Unwritable("field list", key);
+
+    CheckIndex(db, key, *rec, len);
+    Separator();
+    Line("# Record length: " + std::to_string(len));
+    Line("LISTID=" + std::to_string(key));
+    Begin("APP=");
+    AddInt(static_cast<int16_t>(rec->nAppID));
+    Emit();
+    if (State().version > 2) {
+      Begin("SECID=");
+      AddInt(static_cast<int16_t>(rec->nSectionID));
+      Emit();
+    }
+    Begin("SECTYPE=");
+    AddInt(static_cast<int16_t>(rec->nSecType));
+    Emit();
+    Begin("NAME=");
+    AddText(TXTW_FIELD(*rec, szName));
+    Emit();
+    Begin("COUNT=");
+    AddInt(rec->nFields);
+    Emit();
+    for (int j = 0; j < n; ++j) WriteFieldLine(j, fields[j]);
+    --remaining;
+  }
+  return 0;
+}
+
+}  // namespace txtw
