@@ -3,17 +3,44 @@
 // line; the reader turns the literals back into text lines for ReadTxtTable.
 #pragma once
 
+#include <string>
+
+#include "platform/platform.h"
 #include "qvdf/text/lineread.h"
 #include "qvutil/types.h"
 
-// Writer: OpenRc2Output, then WriteTxtTable, then FinishRc2Output.
-int OpenRc2Output(int version, const char* name, MessageFn msg);  // 0 or -1
-int FinishRc2Output(const char* name, MessageFn msg, Rc2Carry* carry);  // 0 or -1
-// Converts the text table at txtPath into the script at rc2Path.
-int ConvertTxtToRc2(const char* txtPath, const char* rc2Path, MessageFn msg, Rc2Carry* carry);
+// Resource names; the carry's suffix is appended to both, upper-cased.
+constexpr const char kTableResourceName[] = "_ZELM_ITB_TABLE_";
+constexpr const char kEnabledProductsResourceName[] = "_ZELM_ITB_ENABLED_PRODUCTS_";
 
-// Reader: 0, 4 (bad resource name), 6 or 9.
+// Writer: OpenRc2Output, then WriteTxtTable, then FinishRc2Output (or
+// AbandonRc2Output when WriteTxtTable failed).
+// 0 with a temporary text table open, or -1 (no temporary name, or the text
+// output could not be opened; nothing is left behind).
+int OpenRc2Output(int version, const char* name, MessageFn msg);
+// Finishes the temporary text table and converts it into `name`. 0, or -1
+// after "Processing aborted due to error code ". The temporary file is
+// removed either way.
+int FinishRc2Output(const char* name, MessageFn msg, Rc2Carry* carry);
+// Closes the temporary text table after a failed WriteTxtTable and removes it.
+void AbandonRc2Output();
+// Converts the text table open on `src` into the script open on `dst`; a
+// version above 3 adds the enabled-products resource. 0; 4006 after
+// "Failure writing target rc2 file "; 4 after "***ERROR: Line too long".
+int ConvertTxtToRc2(platform::FileHandle src, platform::FileHandle dst, int version,
+                    MessageFn msg, const Rc2Carry* carry);
+
+// Reader. 0 with *getter = GetRc2Value; 4 for a resource-name suffix longer
+// than 127 characters or a header line too long; 6 when no "RCDATA ... BEGIN"
+// is found; 9 when the file is missing or cannot be opened. Empties the carry,
+// then stores the suffix found after "_zelm_itb_table_" (lower case).
 int OpenRc2Input(int version, const char* name, GetValueFn* getter, MessageFn msg, Rc2Carry* carry);
+// The next text line of the resource data, decoded and ended by CR LF: 1, or
+// 0 at the "0," line, at the end of the file ("Premature end of source rc2
+// file ") or after a raw line longer than the line limit ("***ERROR: Line
+// too long").
+int ReadRc2Line(std::string* line, MessageFn msg);
+// Value getter over ReadRc2Line: 0, 1 or 2 (see GetValueFn).
 int GetRc2Value(const char* key, char* buf, int size, MessageFn msg);
-// 0, or 6 when the script ended before its end-of-data line.
+// 0; 6 when the script ended before its "0," line; 4 after a line too long.
 int CloseRc2Input(const char* name, MessageFn msg);

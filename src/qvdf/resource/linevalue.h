@@ -1,0 +1,25 @@
+// The value-getter contract over a line source, shared by the resource-script
+// and module readers so that both deliver values exactly as the text-file
+// getter does.
+#pragma once
+
+#include <string>
+
+#include "qvutil/types.h"
+
+// Next text line into *line: 1, or 0 when no line is left.
+using LineSourceFn = int (*)(std::string* line, MessageFn msg);
+
+// The line under test and whether it is still unconsumed.
+struct LineCursor {
+  std::string line;
+  bool current = false;
+};
+
+// 0: the current record line has `key` (or key is empty); its value, cut at
+// its first CR, is copied into buf as at most size - 1 bytes and a NUL, and
+// the line is consumed. 1: the line has another key or no "=" at all; it
+// stays current. 2: no record line is left. Comment and blank lines are
+// passed over.
+int GetLineValue(LineCursor* cur, LineSourceFn next, const char* key, char* buf, int size,
+                 MessageFn msg);

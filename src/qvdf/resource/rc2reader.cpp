@@ -1,0 +1,167 @@
+// The resource-script reader: skips to the table resource's data, takes the
+// resource-name suffix into the carry, and turns each string literal back
+// into a text-table line for ReadTxtTable.
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "qvdf/resource/linevalue.h"
+#include "qvdf/resource/rc2.h"
+#include "qvdf/resource/rc2line.h"
+#include "qvdf/text/lineread.h"
+#include "qvdf/text/textstr.h"
+#include "qvutil/options.h"
+
+namespace {
+
+constexpr char kModule[] = "qvdf\\rc2reader";
+constexpr char kNameMarker[] = "_zelm_itb_table_";
+constexpr size_t kNameMarkerLength = sizeof(kNameMarker) - 1;
+constexpr int kErrBadFormat = 4;
+constexpr int kErrPrematureEnd = 6;
+constexpr int kErrNotFound = 9;
+constexpr char kPremature[] = "Premature end of source rc2 file ";
+constexpr char kTooLong[] = "***ERROR: Line too long";
+
+// One script input at a time.
+struct ReaderState {
+  platform::FileHandle handle = platform::kInvalidHandle;
+  TextInput in;
+  LineCursor cursor;
+  bool ended = false;  // end of data seen; nothing more is read
+  int failure = 0;     // what CloseRc2Input reports
+};
+ReaderState& Reader() {
+  static ReaderState state;
+  return state;
+}
+
+void Send(MessageFn msg, const std::string& text) { SendMessage(msg, kLevelError, text.c_str()); }
+
+void CloseQuietly(ReaderState& r) {
+  if (r.handle != platform::kInvalidHandle) CloseFileHandle(r.handle, kModule, __LINE__);
+  r.handle = platform::kInvalidHandle;
+  r.in.Reset(platform::kInvalidHandle);
+}
+
+// Lower-cased copy without leading white space.
+std::string TestCopy(const std::string& line) {
+  std::vector<char> copy(line.begin(), line.end());
+  copy.push_back('\0');
+  TrimLeading(copy.data());
+  platform::Env::Get()->LowerCase(copy.data());
+  return std::string(copy.data());
+}
+
+// Reads up to the line that opens the resource data. 0, 4 or 6.
+int ScanHeader(ReaderState& r, const char* name, MessageFn msg, Rc2Carry* carry) {
+  bool sawRcdata = false;
+  std::string line;
+  for (;;) {
+    int got = ReadTextLine(&r.in, &line);
+    if (got == kLineNone) {
+      Send(msg, kPremature);
+      return kErrPrematureEnd;
+    }
+    if (got == kLineTooLong) {
+      Send(msg, kTooLong);
+      return kErrBadFormat;
+    }
+    std::string test = TestCopy(line);
+    if (test.compare(0, 2, "\\\\") == 0) continue;
+    if (const char* at = TxtFindSubstring(test.c_str(), kNameMarker)) {
+      const char* suffix = at + kNameMarkerLength;
+      size_t len = std::strcspn(suffix, " \t\r\n");
+      if (len >= sizeof(carry->szSuffix)) {
+        Send(msg, std::string("Invalid resource name in rc2 file ") + name);
+        return kErrBadFormat;
+      }
+      std::memcpy(carry->szSuffix, suffix, len);
+      carry->szSuffix[len] = '\0';
+    }
+    if (TxtFindSubstring(test.c_str(), "rcdata")) sawRcdata = true;
+    if (sawRcdata && TxtFindSubstring(test.c_str(), "begin")) return 0;
+  }
+}
+
+}  // namespace
+
+int OpenRc2Input(int version, const char* name, GetValueFn* getter, MessageFn msg,
+                 Rc2Carry* carry) {
+  ReaderState& r = Reader();
+  std::memset(carry->szSuffix, 0, sizeof(carry->szSuffix));
+  CloseQuietly(r);
+  r.cursor = LineCursor();
+  r.ended = false;
+  r.failure = 0;
+  BeginTxtInput(version);
+
+  platform::FileAttributes attrs;
+  if (!platform::Env::Get()->GetAttributes(name, &attrs)) {
+    Send(msg, std::string("File \"") + name + "\" not found.");
+    return kErrNotFound;
+  }
+  int status = 0;
+  if (OpenFileMode(name, kModeRead, &status, &r.handle, kModule, __LINE__) != 0) {
+    r.handle = platform::kInvalidHandle;
+    Send(msg, std::string("Unable to open file ") + name);
+    return kErrNotFound;
+  }
+  r.in.Reset(r.handle);
+  int rc = ScanHeader(r, name, msg, carry);
+  if (rc != 0) {
+    CloseQuietly(r);
+    return rc;
+  }
+  *getter = GetRc2Value;
+  return 0;
+}
+
+int ReadRc2Line(std::string* line, MessageFn msg) {
+  ReaderState& r = Reader();
+  if (r.ended || r.handle == platform::kInvalidHandle) return 0;
+  std::string raw;
+  int got = ReadTextLine(&r.in, &raw);
+  if (got == kLineNone) {
+    Send(msg, kPremature);
+    r.ended = true;
+    r.failure = kErrPrematureEnd;
+    return 0;
+  }
+  if (got == kLineTooLong) {
+    Send(msg, kTooLong);
+    r.ended = true;
+    r.failure = kErrBadFormat;
+    return 0;
+  }
+  if (!DecodeRc2ScriptLine(raw, line)) {
+    r.ended = true;
+    return 0;
+  }
+  return 1;
+}
+
+int GetRc2Value(const char* key, char* buf, int size, MessageFn msg) {
+  return GetLineValue(&Reader().cursor, ReadRc2Line, key, buf, size, msg);
+}
+
+int CloseRc2Input(const char* name, MessageFn msg) {
+  ReaderState& r = Reader();
+  if (r.handle != platform::kInvalidHandle) {
+    int rc = CloseFileHandle(r.handle, kModule, __LINE__);
+    if (rc != 0) {
+      std::ostringstream text;
+      text << "Error " << rc << " closing " << name;
+      Send(msg, text.str());
+    }
+  }
+  r.handle = platform::kInvalidHandle;
+  r.in.Reset(platform::kInvalidHandle);
+  r.cursor = LineCursor();
+  int failure = r.failure;
+  r.failure = 0;
+  r.ended = false;
+  return failure;
+}

@@ -1,0 +1,186 @@
+// The resource-script writer: the table is first written as a text table
+// into a temporary file, which is then converted line by line into the
+// script and removed.
+#include <cstring>
+#include <sstream>
+#include <string>
+
+#include "platform/platform.h"
+#include "qvdf/resource/rc2.h"
+#include "qvdf/resource/rc2line.h"
+#include "qvdf/text/lineread.h"
+#include "qvdf/text/txtwriter.h"
+#include "qvutil/options.h"
+
+namespace {
+
+constexpr int kErrWriteTarget = 4006;
+constexpr int kErrBadLine = 4;
+constexpr char kModule[] = "qvdf\\rc2writer";
+constexpr char kEnabledPrefix[] = "ENABLEDPRODUCTS=";
+constexpr size_t kEnabledPrefixLength = sizeof(kEnabledPrefix) - 1;
+// Output is written in pieces of about this size.
+constexpr size_t kFlushSize = 64 * 1024;
+
+// One script output at a time: the temporary text table and its version.
+struct WriterState {
+  std::string tempPath;
+  int version = 4;
+};
+WriterState& Writer() {
+  static WriterState state;
+  return state;
+}
+
+void Send(MessageFn msg, const std::string& text) { SendMessage(msg, kLevelError, text.c_str()); }
+
+void RemoveTemp() {
+  WriterState& w = Writer();
+  if (!w.tempPath.empty()) platform::Env::Get()->RemoveFile(w.tempPath);
+  w.tempPath.clear();
+}
+
+// Writes the whole of *pending; false when fewer bytes went out.
+bool Flush(platform::FileHandle dst, std::string* pending) {
+  if (pending->empty()) return true;
+  long n = platform::Env::Get()->WriteFile(dst, pending->data(), pending->size());
+  bool ok = n >= 0 && static_cast<size_t>(n) == pending->size();
+  pending->clear();
+  return ok;
+}
+
+// The carry's suffix, bounded and upper-cased.
+std::string UpperSuffix(const Rc2Carry* carry) {
+  char suffix[sizeof(carry->szSuffix) + 1] = {};
+  if (carry) std::memcpy(suffix, carry->szSuffix, sizeof(carry->szSuffix));
+  platform::Env::Get()->UpperCase(suffix);
+  return suffix;
+}
+
+void CloseWithReport(platform::FileHandle h, const char* what, MessageFn msg) {
+  int rc = CloseFileHandle(h, kModule, __LINE__);
+  if (rc != 0) {
+    std::ostringstream text;
+    text << "Unable to close " << what << " file, RC = " << rc;
+    Send(msg, text.str());
+  }
+}
+
+}  // namespace
+
+int OpenRc2Output(int version, const char* name, MessageFn msg) {
+  (void)name;
+  platform::Env* env = platform::Env::Get();
+  RemoveTemp();
+  std::string dir = env->TempDirectory();
+  if (dir.empty()) return -1;
+  std::string path;
+  // The exclusive file is kept and opened again with truncation, so that no
+  // other process can take its name in between.
+  if (env->CreateUniqueFile(dir, "TXT", &path, nullptr) != 0) return -1;
+  WriterState& w = Writer();
+  w.tempPath = path;
+  w.version = version;
+  if (OpenTxtOutput(version, path.c_str(), msg) != 0) {
+    RemoveTemp();
+    return -1;
+  }
+  return 0;
+}
+
+void AbandonRc2Output() {
+  AbandonTxtOutput();
+  RemoveTemp();
+}
+
+int FinishRc2Output(const char* name, MessageFn msg, Rc2Carry* carry) {
+  WriterState& w = Writer();
+  const std::string temp = w.tempPath;
+  platform::FileHandle src = platform::kInvalidHandle;
+  platform::FileHandle dst = platform::kInvalidHandle;
+  int code = 0;
+
+  int rc = FinishTxtOutput(temp.c_str(), msg);
+  if (rc != 0) {
+    std::ostringstream text;
+    text << "Unable to complete intermediate file " << temp << " Error Code=" << rc;
+    Send(msg, text.str());
+    code = rc;
+  }
+  int status = 0;
+  if (code == 0) {
+    code = OpenFileMode(temp.c_str(), kModeRead, &status, &src, kModule, __LINE__);
+    if (code != 0) Send(msg, "Unable to open file " + temp);
+  }
+  if (code == 0) {
+    code = OpenFileMode(name, kModeWrite, &status, &dst, kModule, __LINE__);
+    if (code != 0) Send(msg, std::string("Unable to open file ") + name);
+  }
+  if (code == 0) {
+    code = ConvertTxtToRc2(src, dst, w.version, msg, carry);
+    if (code != 0) {
+      std::ostringstream text;
+      text << "Failure to convert from Txt to Rc2, error= " << code;
+      Send(msg, text.str());
+    }
+  }
+
+  if (code == 0) {
+    CloseWithReport(src, "source", msg);
+    CloseWithReport(dst, "target", msg);
+    RemoveTemp();
+    return 0;
+  }
+  std::ostringstream text;
+  text << "Processing aborted due to error code " << code;
+  Send(msg, text.str());
+  if (src != platform::kInvalidHandle) CloseFileHandle(src, kModule, __LINE__);
+  if (dst != platform::kInvalidHandle) CloseFileHandle(dst, kModule, __LINE__);
+  RemoveTemp();
+  return -1;
+}
+
+int ConvertTxtToRc2(platform::FileHandle src, platform::FileHandle dst, int version,
+                    MessageFn msg, const Rc2Carry* carry) {
+  const std::string suffix = UpperSuffix(carry);
+  std::string out;
+  out.reserve(kFlushSize + 1024);
+  out.append(kTableResourceName).append(suffix).append(" RCDATA BEGIN\r\n");
+
+  TextInput in(src);
+  std::string line;
+  std::string enabled;
+  bool ok = true;
+  for (;;) {
+    int r = ReadTextLine(&in, &line);
+    if (r == kLineNone) break;
+    if (r == kLineTooLong) {
+      SendMessage(msg, kLevelError, "***ERROR: Line too long");
+      return kErrBadLine;
+    }
+    if (line.compare(0, kEnabledPrefixLength, kEnabledPrefix) == 0) {
+      size_t end = line.find_first_of("\r\n");
+      if (end == std::string::npos) end = line.size();
+      enabled = line.substr(kEnabledPrefixLength, end - kEnabledPrefixLength) + "\r\n";
+    }
+    AppendRc2ScriptLine(line, &out);
+    if (out.size() >= kFlushSize && !Flush(dst, &out)) {
+      ok = false;
+      break;
+    }
+  }
+  if (ok) {
+    out.append("0,\r\nEND\r\n");
+    if (version > 3) {
+      out.append(kEnabledProductsResourceName).append(suffix).append(" RCDATA BEGIN\r\n");
+      out.append(enabled);
+      out.append("0,0,0,0\r\nEND\r\n");
+    }
+    ok = Flush(dst, &out);
+  }
+  if (!ok) {
+    SendMessage(msg, kLevelError, "Failure writing target rc2 file ");
+    return kErrWriteTarget;
+  }
+  return 0;
+}
