@@ -69,16 +69,49 @@ struct DataFile {
   int nLastCode = 0;
 };
 
+// Makes a new, closed file of nRootSlots empty slots (replacing any file
+// there): 28 + 4n bytes. 0; 1 above 32767 slots; 8 when the file cannot be
+// created; 12 when the slot array cannot be allocated (also for 0 slots);
+// 6 when writing fails.
 int Create(const char* path, int nRootSlots);
+// Opens the file read-only (mode 0) or read-write (1) into f. 0; 17 for
+// another mode; 9 when it cannot be opened; 6 when header or root array
+// cannot be read whole; 4 for a bad magic or version, more than 32767
+// slots, or a root array offset below 28 or past the end of the file; 12
+// when the root array cannot be allocated. On failure f is left closed.
 int Open(const char* path, DataFile* f, int mode);
-int Close(DataFile* f);  // a second close is a no-op returning 0
+// Writes header and root array when changed and writable, closes the file
+// and clears f on every path. 0; 6 when a write failed; 1 when closing
+// failed. A closed f gives 0 and nothing happens.
+int Close(DataFile* f);
+// Block address in the slot; 0 when empty, out of range or closed.
 uint32_t GetRoot(DataFile* f, int slot);
+// Fills an empty slot and counts the reference in the block. 0; 16
+// read-only; 2 for address 0; 13 slot out of range; 3 slot in use; 4 bad
+// block; 6 when the block header cannot be written (the slot stays empty).
 int LinkRoot(DataFile* f, int slot, uint32_t addr);
+// Overwrites the slot, reference counts untouched. 0; 16; 2; 13.
 int SetRoot(DataFile* f, int slot, uint32_t addr);
+// Empties a slot and uncounts the reference. 0; 16; 13; 10 slot empty; 4; 6.
 int UnlinkRoot(DataFile* f, int slot);
+// Adds count empty slots. 0; 16; 1 beyond 32767 slots; 12 out of memory
+// (the old slots are kept).
 int AddRootSlots(DataFile* f, int count);
+// Appends a block; its address, or 0 (nLastCode says why).
 uint32_t Append(DataFile* f, const void* data, uint32_t len);
+// Copies min(length, size) payload bytes; that count, or 0 on failure or
+// for an empty payload (nLastCode 0 then).
 uint32_t Read(DataFile* f, uint32_t addr, void* buf, uint32_t size);
+// Payload length of the block, or 0 on failure (reported to the error log).
 uint32_t GetLength(DataFile* f, uint32_t addr);
+// Writes data in place when it fits, else to a new block that takes over
+// the reference count. Address of the block now holding it, or 0 with
+// nLastCode 16 (read-only), 4 (bad block) or 6.
 uint32_t Rewrite(DataFile* f, uint32_t addr, const void* data, uint32_t len);
+// Counts the block as waste. 0; 16; 2 address 0; 4 bad block; 11 still linked.
 int Free(DataFile* f, uint32_t addr);
+// Reads the header of the block at addr after checking that the block lies
+// inside the data, without reporting to the error log. Returns 0; 4 when
+// addr is 0, the file is closed or the block reaches past the data; 6 when
+// the read fails.
+int PeekBlock(DataFile* f, uint32_t addr, BlockHeader* bh);

@@ -75,14 +75,31 @@ struct TableDb {
   bool bUnusable = false;     // a close or reopen failed; the run must not use it
 };
 
+// Creates an empty table file (15048 bytes) and closes it again. 0, or the
+// code of the failing data-file step (1, 8, 12, 6, ...).
 int CreateTable(const char* path);
-// mode 1 read-write, 0 read-only, 2 read-write unless the file is read-only.
+// Opens a table: mode 1 read-write, 0 read-only, 2 read-write unless the
+// file is read-only. 0; 9 when the file is missing; 4 for a bad header block,
+// magic, version (only 4), negative count or capacity, or an index block
+// longer than its capacity or lying outside the data; 12 out of memory (a
+// capacity of 0 too); 50 for an index block shorter than its capacity; 6
+// for a failed read; any code of Open. The code is kept as last error; on
+// failure db is left closed with nothing allocated.
 int OpenTable(const char* path, TableDb* db, int mode);
-int CloseTable(TableDb* db);  // a second close is a no-op returning 0
+// Writes back header and index arrays when changed, frees them and closes
+// the file. 0; 6 when the write-back failed; 1 or 6 from closing the file.
+// db is closed afterwards in every case; a second close returns 0.
+int CloseTable(TableDb* db);
+// Frees everything and closes the file without writing the index arrays;
+// returns code and keeps it as last error.
 int AbortTable(TableDb* db, int code);
+// Stores code as last error; returns it.
 int SetError(TableDb* db, int code);
+// The last error (0 after a success).
 int GetError(const TableDb* db);
+// true while db is open; every record operation on a closed table gives 17.
 bool IsTableOpen(const TableDb* db);
 
-// 16-bit checksum of a field list record: h = h*31 + (signed) byte.
+// 16-bit checksum of a field list record: h = h*31 + (signed) byte, over
+// len bytes. "abc" gives 30818.
 uint16_t FieldListChecksum(const void* rec, int len);
