@@ -3,21 +3,28 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "platform/platform.h"
 #include "qvutil/types.h"
 
 // Value getter: key (empty accepts any record line), buffer, capacity,
-// callback. 0: value of the expected key delivered; 1: the next record line
-// has another key and stays current; 2: no record line left.
+// callback. 0: value of the expected key delivered (at most capacity - 1
+// bytes and a NUL); 1: the next record line has another key and stays
+// current; 2: no record line left; -1: the line source failed (a line longer
+// than kMaxLineLength) after sending its own level-100 message, and the read
+// must stop.
 using GetValueFn = int (*)(const char* key, char* buf, int size, MessageFn msg);
 constexpr int kValueFound = 0;
 constexpr int kValueOtherKey = 1;
 constexpr int kValueEnd = 2;
+constexpr int kValueError = -1;
 
-// Longest line a reader accepts; past it the read fails ("Line too long").
+// Longest line a reader accepts, line end included; past it the read fails
+// with kLineTooLongMessage.
 constexpr size_t kMaxLineLength = 64 * 1024;
+constexpr const char* kLineTooLongMessage = "***ERROR: Line too long";
 
 // Buffered reader over an open handle; the handle stays the caller's.
 class TextInput {
@@ -29,6 +36,10 @@ class TextInput {
   int Get();
 
  private:
+  friend int ReadTextLine(TextInput* in, std::string* line);
+  // Reads the next chunk; false at end of input or on a failed read.
+  bool Fill();
+
   platform::FileHandle h_;
   std::string buf_;
   size_t pos_ = 0;
@@ -39,7 +50,11 @@ class TextInput {
 constexpr int kLineNone = 0;     // end of input (no byte stored)
 constexpr int kLineRead = 1;
 constexpr int kLineTooLong = -1; // longer than kMaxLineLength
-// Reads one line (LF kept, 0x1A ends the line unstored) into *line.
+// Reads one line into *line: up to and including its LF, or up to a 0x1A
+// (which ends the line and is not stored), or up to the end of the input.
+// kLineRead with the line; kLineNone when nothing was stored before the end
+// of the input, a failed read or a 0x1A; kLineTooLong when the line would
+// exceed kMaxLineLength bytes (the caller stops reading).
 int ReadTextLine(TextInput* in, std::string* line);
 
 // Process-wide state of the text reader: the version of the open input and
@@ -52,5 +67,7 @@ struct TxtReaderState {
   int lastCharMapId = 0;
   int16_t lastItem = 0;  // never reset
 };
+// The one process-wide state.
 TxtReaderState& TxtState();
+// Sets the version and restarts the sequence counters (not lastItem).
 void BeginTxtInput(int version);

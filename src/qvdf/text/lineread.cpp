@@ -1,0 +1,76 @@
+// The buffered line reader shared by every text form, and the process-wide
+// reader state. Each open file has exactly one TextInput, so reading ahead
+// in large chunks is invisible to callers.
+#include "qvdf/text/lineread.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr size_t kChunk = 64 * 1024;
+constexpr char kCtrlZ = 0x1A;
+
+}  // namespace
+
+TextInput::TextInput(platform::FileHandle h) : h_(h) {}
+
+void TextInput::Reset(platform::FileHandle h) {
+  h_ = h;
+  pos_ = end_ = 0;
+  eof_ = false;
+}
+
+bool TextInput::Fill() {
+  if (eof_ || h_ == platform::kInvalidHandle) {
+    eof_ = true;
+    return false;
+  }
+  if (buf_.size() < kChunk) buf_.resize(kChunk);
+  long n = platform::Env::Get()->ReadFile(h_, buf_.data(), kChunk);
+  if (n <= 0) {
+    // End of input and a failed read are not told apart.
+    eof_ = true;
+    pos_ = end_ = 0;
+    return false;
+  }
+  pos_ = 0;
+  end_ = static_cast<size_t>(n);
+  return true;
+}
+
+int TextInput::Get() {
+  if (pos_ == end_ && !Fill()) return -1;
+  return static_cast<unsigned char>(buf_[pos_++]);
+}
+
+int ReadTextLine(TextInput* in, std::string* line) {
+  line->clear();
+  for (;;) {
+    if (in->pos_ == in->end_ && !in->Fill()) break;
+    const char* start = in->buf_.data() + in->pos_;
+    size_t avail = in->end_ - in->pos_;
+    size_t n = 0;
+    while (n < avail && start[n] != '\n' && start[n] != kCtrlZ) ++n;
+    bool ended = n < avail;
+    bool lf = ended && start[n] == '\n';
+    size_t keep = n + (lf ? 1 : 0);
+    if (line->size() + keep > kMaxLineLength) return kLineTooLong;
+    line->append(start, keep);
+    in->pos_ += n + (ended ? 1 : 0);
+    if (ended) break;
+  }
+  return line->empty() ? kLineNone : kLineRead;
+}
+
+TxtReaderState& TxtState() {
+  static TxtReaderState state;
+  return state;
+}
+
+void BeginTxtInput(int version) {
+  TxtReaderState& s = TxtState();
+  s.version = version;
+  s.fieldListOrdinal = -1;
+  s.lastMapId = 0;
+  s.lastCharMapId = 0;
+}
