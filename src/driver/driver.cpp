@@ -1,4 +1,115 @@
-// One run of the tool from the command line to the exit code.
+// One run of the tool: parse the command line, build an empty intermediate
+// table in a temporary file, read every input into it, apply every modifier,
+// write every output, then close and delete it. The driver's own messages go
+// to the console only; everything else goes through ConsoleMessageFn.
 #include "driver/driver.h"
 
-int RunDriver(int, char**) { return -1; }
+#include <string>
+
+#include "driver/args.h"
+#include "driver/dispatch.h"
+#include "driver/message.h"
+#include "platform/platform.h"
+#include "qvdf/store/tabledb.h"
+
+namespace {
+
+int ExitMessage(int code) {
+  ConsoleLine(code == 4 ? "Error: Bad file format or a resource missing." : "Error: Exit");
+  return -1;
+}
+
+void ReportCode(const char* head, int code, const char* middle, const std::string& name) {
+  std::string text = head + std::to_string(code) + middle + name;
+  ConsoleLine(text.c_str());
+}
+
+void DeleteTempFile(const std::string& path) {
+  if (platform::Env::Get()->RemoveFile(path) != 0) {
+    std::string text = "Error deleting Temporary file " + path +
+                       " Manual cleanup may be necessary. ";
+    ConsoleLine(text.c_str());
+  }
+}
+
+// The file lists of one run, released however the run ends.
+struct RunLists {
+  FileList inputs, modifiers, outputs, logs;
+  ~RunLists() { ReleaseArgs(&inputs, &modifiers, &outputs, &logs); }
+};
+
+// A stopped run leaves no copy of the user's table behind.
+int Stop(TableDb* db, const std::string& tablePath, int code) {
+  if (IsTableOpen(db)) AbortTable(db, code);
+  DeleteTempFile(tablePath);
+  CloseLogStream();
+  return ExitMessage(code);
+}
+
+}  // namespace
+
+int RunDriver(int argc, char** argv) {
+  Rc2Carry carry{};
+  RunLists lists;
+  int rc = ParseArgs(argc, argv, ConsoleMessageFn, ShowUsage, &lists.inputs, &lists.modifiers,
+                     &lists.outputs, &lists.logs, &g_RunFlags);
+  if (rc != 0) return ExitMessage(rc);
+  if (lists.logs.count > 0) OpenLogStream(lists.logs.entries[0]->szName);
+
+  platform::Env* env = platform::Env::Get();
+  std::string tempDir = env->TempDirectory();
+  std::string tablePath;
+  platform::FileHandle h = platform::kInvalidHandle;
+  if (tempDir.empty() || tempDir.size() >= static_cast<size_t>(kMaxPath) ||
+      env->CreateUniqueFile(tempDir, "ITB", &tablePath, &h) != 0) {
+    CloseLogStream();
+    return ExitMessage(-1);
+  }
+  env->CloseFile(h);
+
+  TableDb db;
+  rc = CreateTable(tablePath.c_str());
+  if (rc != 0) {
+    ReportCode("Error ", rc, " trying to create ", tablePath);
+    return Stop(&db, tablePath, rc);
+  }
+  rc = OpenTable(tablePath.c_str(), &db, 1);
+  if (rc != 0) {
+    ReportCode("Error ", rc, " trying to open ", tablePath);
+    return Stop(&db, tablePath, rc);
+  }
+
+  for (int i = 0; i < lists.inputs.count; ++i) {
+    const FileEntry* e = lists.inputs.entries[i];
+    rc = ReadTableFile(tablePath.c_str(), &db, e->szName, e->kind, ConsoleMessageFn, g_RunFlags,
+                       &carry);
+    if (rc != 0 && rc != 16) return Stop(&db, tablePath, rc);
+  }
+
+  // A failing modifier or writer does not stop the run, but the exit code
+  // tells scripts that something was not done.
+  bool failed = false;
+  for (int i = 0; i < lists.modifiers.count; ++i) {
+    const FileEntry* e = lists.modifiers.entries[i];
+    if (ApplyModifierFile(tablePath.c_str(), &db, e->szName, e->kind, ConsoleMessageFn,
+                          g_RunFlags) != 0)
+      failed = true;
+  }
+  for (int i = 0; i < lists.outputs.count; ++i) {
+    const FileEntry* e = lists.outputs.entries[i];
+    if (WriteTableFile(tablePath.c_str(), &db, e->szName, e->kind, ConsoleMessageFn, g_RunFlags,
+                       &carry) != 0)
+      failed = true;
+  }
+
+  if (db.bUnusable) {
+    failed = true;
+  } else {
+    rc = CloseTable(&db);
+    if (rc != 0) ReportCode("## Error ", rc, " closing ", tablePath);
+  }
+  DeleteTempFile(tablePath);
+  ReleaseArgs(&lists.inputs, &lists.modifiers, &lists.outputs, &lists.logs);
+  CloseLogStream();
+  return failed ? -1 : 0;
+}
