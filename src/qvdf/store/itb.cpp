@@ -1,12 +1,194 @@
-// Writing an .itb (a compacted copy of the intermediate table) and merging an
-// .itb input into the intermediate table.
-#include "qvdf/store/itb.h"
+// Writing an .itb: the intermediate table is closed, its live blocks are
+// copied into the output file in a fixed order (header, the four index
+// arrays, system, field-list and charmap records, then map records in slot
+// order) so that nothing is wasted, and the table is opened again.
+#include <cstddef>
+#include <cstring>
+#include <string>
 
-int WriteItb(const char*, TableDb*, const char*, MessageFn) { return kErrMode; }
-int CompactCopy(const char*, const char*) { return kErrMode; }
-int ReadItb(TableDb*, const char*, MessageFn) { return kErrMode; }
-int CopySystem(TableDb*, TableDb*, int, uint32_t, uint32_t, MessageFn, const char*, int,
-               const int*) { return kErrMode; }
-int CopyFieldLists(TableDb*, TableDb*, bool, MessageFn) { return kErrMode; }
-int CopyFieldMaps(TableDb*, TableDb*, bool, MessageFn) { return kErrMode; }
-int CopyCharMap(TableDb*, TableDb*, int, MessageFn) { return kErrMode; }
+#include "qvdf/store/itb.h"
+#include "qvdf/store/tableio.h"
+
+namespace {
+
+constexpr int16_t kOldestCopiedVersion = 3;
+constexpr int16_t kNewestCopiedVersion = 4;
+
+// Copies blocks from one open data file to the end of another through one
+// buffer as large as the source's largest block.
+class BlockCopier {
+ public:
+  BlockCopier(DataFile* src, DataFile* dst) : src_(src), dst_(dst) {}
+
+  int Init() {
+    uint32_t largest = src_->header.dwLargestBlock;
+    // No block can be larger than the data in front of the root array.
+    if (largest > src_->header.dwRootArrayOffset) return kErrBadFormat;
+    if (!buf_.Alloc(largest ? largest : 1)) return kErrNoMemory;
+    size_ = largest;
+    return kOk;
+  }
+
+  // Reads the block at addr into the buffer; *len receives its length.
+  int Load(uint32_t addr, uint32_t* len) {
+    uint32_t n = GetLength(src_, addr);
+    if (n == 0) return kErrIo;
+    if (n > size_) return kErrBadFormat;
+    if (Read(src_, addr, buf_.get(), n) != n) return kErrIo;
+    *len = n;
+    return kOk;
+  }
+
+  // Appends a copy of the block at addr to the destination; *out receives
+  // the new address.
+  int Copy(uint32_t addr, uint32_t* out) {
+    uint32_t len = 0;
+    if (int rc = Load(addr, &len)) return rc;
+    *out = Append(dst_, buf_.get(), len);
+    return *out ? kOk : kErrIo;
+  }
+
+  // Reads an index block that must be exactly len bytes into idx.
+  int LoadIndex(uint32_t addr, int slots, int entrySize, MemBlock* idx, uint32_t* len) {
+    if (slots <= 0) return kErrBadFormat;
+    *len = static_cast<uint32_t>(slots) * entrySize;
+    if (!addr || GetLength(src_, addr) != *len) return kErrBadFormat;
+    if (!idx->Alloc(*len)) return kErrNoMemory;
+    if (Read(src_, addr, idx->get(), *len) != *len) return kErrIo;
+    return kOk;
+  }
+
+  DataFile* src() { return src_; }
+  DataFile* dst() { return dst_; }
+
+ private:
+  DataFile* src_;
+  DataFile* dst_;
+  MemBlock buf_;
+  uint32_t size_ = 0;
+};
+
+// Replaces every nonzero u32 address at stride bytes in idx by its copy.
+int CopyIndexed(BlockCopier* c, MemBlock* idx, int slots, int stride, int offset) {
+  char* base = idx->as<char>();
+  for (int i = 0; i < slots; ++i) {
+    uint32_t addr;
+    std::memcpy(&addr, base + i * stride + offset, 4);
+    if (!addr) continue;
+    uint32_t copy = 0;
+    if (int rc = c->Copy(addr, &copy)) return rc;
+    std::memcpy(base + i * stride + offset, &copy, 4);
+  }
+  return kOk;
+}
+
+// Rewrites a placeholder block, which must stay where it is.
+int Fill(DataFile* f, uint32_t addr, const void* data, uint32_t len) {
+  return Rewrite(f, addr, data, len) == addr ? kOk : kErrIo;
+}
+
+// Copies the block of root slot 0 (the table header) with the index arrays
+// and every record they reach, and links the copy into slot 0.
+int CopyTableStructure(BlockCopier* c, uint32_t headerAddr) {
+  TableHeader h;
+  if (GetLength(c->src(), headerAddr) != sizeof h) return kErrBadFormat;
+  if (Read(c->src(), headerAddr, &h, sizeof h) != sizeof h) return kErrIo;
+  if (h.wMagic != kTableMagic || h.nVersion < kOldestCopiedVersion ||
+      h.nVersion > kNewestCopiedVersion)
+    return kErrBadFormat;
+  DataFile* dst = c->dst();
+  uint32_t newHeader = Append(dst, &h, sizeof h);
+  if (!newHeader) return kErrIo;
+
+  MemBlock sys, lists, maps, chars;
+  uint32_t sysLen = 0, listLen = 0, mapLen = 0, charLen = 0;
+  if (int rc = c->LoadIndex(h.dwSystemIndexBlock, h.nSystemSlots, kSystemIndexEntry, &sys, &sysLen))
+    return rc;
+  if (!(h.dwSystemIndexBlock = Append(dst, sys.get(), sysLen))) return kErrIo;
+  if (int rc = c->LoadIndex(h.dwFieldListIndexBlock, h.nFieldListSlots, kFieldListIndexEntry,
+                            &lists, &listLen))
+    return rc;
+  if (!(h.dwFieldListIndexBlock = Append(dst, lists.get(), listLen))) return kErrIo;
+  if (int rc = c->LoadIndex(h.dwFieldMapIndexBlock, h.nFieldMapSlots, kFieldMapIndexEntry, &maps,
+                            &mapLen))
+    return rc;
+  if (!(h.dwFieldMapIndexBlock = Append(dst, maps.get(), mapLen))) return kErrIo;
+  if (int rc = c->LoadIndex(h.dwCharMapIndexBlock, h.nCharMapSlots, kCharMapIndexEntry, &chars,
+                            &charLen))
+    return rc;
+  if (!(h.dwCharMapIndexBlock = Append(dst, chars.get(), charLen))) return kErrIo;
+
+  if (int rc = CopyIndexed(c, &sys, h.nSystemSlots, kSystemIndexEntry, 0)) return rc;
+  if (int rc = Fill(dst, h.dwSystemIndexBlock, sys.get(), sysLen)) return rc;
+  if (int rc = CopyIndexed(c, &lists, h.nFieldListSlots, kFieldListIndexEntry,
+                           offsetof(FieldListIndexEntry, dwBlock)))
+    return rc;
+  if (int rc = Fill(dst, h.dwFieldListIndexBlock, lists.get(), listLen)) return rc;
+  if (int rc = CopyIndexed(c, &chars, h.nCharMapSlots, kCharMapIndexEntry, 0)) return rc;
+  if (int rc = Fill(dst, h.dwCharMapIndexBlock, chars.get(), charLen)) return rc;
+
+  if (int rc = Fill(dst, newHeader, &h, sizeof h)) return rc;
+  return LinkRoot(dst, 0, newHeader) == kOk ? kOk : kErrIo;
+}
+
+int CopyBlocks(DataFile* src, DataFile* dst) {
+  BlockCopier c(src, dst);
+  if (int rc = c.Init()) return rc;
+  int slots = static_cast<int>(src->header.dwRootSlots);
+  for (int slot = 0; slot < slots; ++slot) {
+    uint32_t addr = GetRoot(src, slot);
+    if (!addr) continue;
+    if (slot == 0) {
+      if (int rc = CopyTableStructure(&c, addr)) return rc;
+      continue;
+    }
+    uint32_t copy = 0;
+    if (c.Copy(addr, &copy) != kOk) return kErrIo;
+    if (LinkRoot(dst, slot, copy) != kOk) return kErrIo;
+  }
+  return kOk;
+}
+
+void Report(MessageFn msg, const std::string& text) { SendMessage(msg, kLevelError, text.c_str()); }
+
+}  // namespace
+
+int CompactCopy(const char* srcPath, const char* dstPath) {
+  DataFile src, dst;
+  if (int rc = Open(srcPath, &src, 0)) return rc;
+  if (int rc = Create(dstPath, static_cast<int>(src.header.dwRootSlots))) {
+    Close(&src);
+    return rc;
+  }
+  if (int rc = Open(dstPath, &dst, 1)) {
+    Close(&src);
+    return rc;
+  }
+  int rc = CopyBlocks(&src, &dst);
+  if (Close(&dst) != kOk && rc == kOk) rc = kErrIo;
+  if (Close(&src) != kOk && rc == kOk) rc = kErrIo;
+  return rc;
+}
+
+int WriteItb(const char* tablePath, TableDb* db, const char* outPath, MessageFn msg) {
+  if (db->bUnusable || !IsTableOpen(db)) {
+    int code = GetError(db) ? GetError(db) : kErrMode;
+    Report(msg, "Error " + std::to_string(code) + " trying to open " + tablePath);
+    return code;
+  }
+  if (int rc = CloseTable(db)) {
+    db->bUnusable = true;
+    Report(msg, "## Error " + std::to_string(rc) + " closing " + tablePath);
+    return rc;
+  }
+  int rc = CompactCopy(tablePath, outPath);
+  if (rc)
+    Report(msg, "## Error " + std::to_string(rc) + " copying from " + tablePath + " to " + outPath);
+  // The table is needed again after a failed copy as well.
+  if (int reopen = OpenTable(tablePath, db, 1)) {
+    db->bUnusable = true;
+    Report(msg, "Error " + std::to_string(reopen) + " trying to open " + tablePath);
+    return rc ? rc : reopen;
+  }
+  return rc;
+}
