@@ -22,6 +22,16 @@ void SendAbort(MessageFn msg, int status) {
   Send(msg, "Processing aborted due to error code " + std::to_string(status));
 }
 
+// A new unique file in the temporary directory. 0, or the OS code after the
+// failure has been reported.
+int TempName(std::string* path, MessageFn msg) {
+  platform::Env* env = platform::Env::Get();
+  std::string dir = env->TempDirectory();
+  int rc = env->CreateUniqueFile(dir, "ITB", path, nullptr);
+  if (rc != 0) Send(msg, "Error " + std::to_string(rc) + " creating a temporary file in " + dir);
+  return rc;
+}
+
 // Reopens the working table after a step that closed it failed. Returns
 // false and marks the table unusable when that is impossible.
 bool Reopen(const std::string& workPath, TableDb* db, MessageFn msg) {
@@ -48,7 +58,7 @@ int Swap(const std::string& workPath, TableDb* db, const std::string& newPath,
   }
 
   std::string backup;
-  if (env->CreateUniqueFile(env->TempDirectory(), "ITB", &backup, nullptr) != 0) {
+  if (TempName(&backup, msg) != 0) {
     Reopen(workPath, db, msg);
     return -1;
   }
@@ -95,7 +105,7 @@ int ModSubset(const char* workPath, TableDb* db, const char* subsetName, Message
   }
   platform::Env* env = platform::Env::Get();
   std::string newPath;
-  if (env->CreateUniqueFile(env->TempDirectory(), "ITB", &newPath, nullptr) != 0) return -1;
+  if (TempName(&newPath, msg) != 0) return -1;
 
   int rc = CreateTable(newPath.c_str());
   if (rc != 0) {
