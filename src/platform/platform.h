@@ -23,6 +23,8 @@ enum class Disposition {
   kOpenExisting,   // fail when missing
   kCreateAlways,   // create or truncate
   kOpenAlways,     // open, create when missing
+  kAppend,         // open, create when missing; every write goes to the end,
+                   // atomically, so processes can share one log file
 };
 enum class SeekFrom { kBegin, kCurrent, kEnd };
 
@@ -61,7 +63,9 @@ class Env {
   virtual ~Env() = default;
 
   // The process-wide environment; tests may replace it (nullptr restores the
-  // default). The caller keeps ownership of what it installs.
+  // default). The caller keeps ownership of what it installs. Installing or
+  // restoring also makes the default re-read its settings from the process
+  // environment (TBLCONV_CODEPAGE), which is otherwise read once.
   static Env* Get();
   static void SetForTesting(Env* env);
 
@@ -124,14 +128,20 @@ class Env {
   virtual std::string ProgramDirectory() = 0;
 
   // ---- movable memory (GlobalAlloc family)
-  virtual MemHandle MemAllocMovable(size_t n) = 0;        // 0 on failure
-  virtual MemHandle MemReAllocMovable(MemHandle h, size_t n) = 0;  // 0 on failure, h still valid
+  virtual MemHandle MemAllocMovable(size_t n) = 0;        // 0 on failure or for n 0
+  // Resizes an unlocked block (its contents kept, its pointer may change):
+  // the handle, or 0 on failure (locked, unknown, n 0, no memory) with h
+  // still valid.
+  virtual MemHandle MemReAllocMovable(MemHandle h, size_t n) = 0;
+  // Adds a lock and returns the block's pointer; null for an unknown handle.
   virtual void* MemLock(MemHandle h) = 0;
+  // Removes a lock; false when the block was not locked.
   virtual bool MemUnlock(MemHandle h) = 0;
   virtual unsigned MemLockCount(MemHandle h) = 0;  // GlobalFlags low byte
   virtual void MemFreeMovable(MemHandle h) = 0;
 
   // ---- named mutex, profile files
+  // Creates or opens the mutex (not yet taken); null on failure.
   virtual std::unique_ptr<NamedMutex> NewNamedMutex(const std::string& name) = 0;
   // GetPrivateProfileStringA: sections and keys match without regard to case.
   virtual std::string ReadProfileString(const std::string& file,

@@ -14,8 +14,9 @@ using MemHandle = platform::MemHandle;
 void* MemAlloc(size_t size, MemHandle* handle);
 // Frees the block; both may be 0/null.
 void MemFree(MemHandle handle, void* ptr);
-// Resizes the block: new pointer, *handle replaced. On failure the old block
-// is freed, *handle is 0 and null is returned.
+// Resizes the block (contents kept, it may move): new pointer, *handle
+// replaced; a *handle of 0 gets a fresh block. On failure (or size 0) the old
+// block is freed, *handle is 0 and null is returned.
 void* MemReAlloc(size_t size, MemHandle* handle, void* old_ptr);
 
 // Owner of one movable block.
@@ -43,3 +44,6 @@ class MemBlock {
   MemHandle h_ = 0;
   void* p_ = nullptr;
 };
+
+// Test hook: read the "HeapLogging" setting again at the next operation.
+void MemResetForTesting();
