@@ -160,6 +160,9 @@ int Parser::HandleOption(int i) {
   if (role_[i] != kNone || forced_[i] != 0) {
     Say(kLevelError, kExpectedName, i - 1);
     if (!Force()) return Fail();
+    // The position holds an option, so it is no file of the second pass.
+    role_[i] = kNone;
+    forced_[i] = 0;
   }
   char c[2] = {argv_[i][1], '\0'};
   if (c[0] != '\0') env_->LowerCase(c);
