@@ -1,0 +1,170 @@
+// Record readers of the field-lists block: the LISTID group with its FIELD
+// lines. A list replaces a stored list of the same ID only when both belong
+// to the same application, section type and section.
+#include <cstring>
+#include <vector>
+
+#include "platform/platform.h"
+#include "qvdf/store/store.h"
+#include "qvdf/text/textstr.h"
+#include "qvdf/text/txtreader.h"
+#include "qvdf/text/txtreader_internal.h"
+
+using namespace txtread;
+
+namespace {
+
+constexpr int kMaxFields = 32767;
+
+
+// The stored list's section ID, or -1 when it cannot be read.
+int StoredSectionId(TableDb* db, int id) {
+  int size = GetFieldListSize(db, id);
+  if (size < kFieldListFixedSize) return -1;
+  std::vector<char> buf(static_cast<size_t>(size));
+  if (ReadFieldList(db, id, buf.data(), size) != 0) return -1;
+  FieldListRecord head;
+  std::memcpy(&head, buf.data(), sizeof head);
+  return head.nSectionID;
+}
+
+// Turns every "^" that is a whole character into ",".
+void CaretsToCommas(char* s) {
+  platform::Env* env = platform::Env::Get();
+  for (char* p = s; *p; ++p) {
+    if (p[1] != '\0' && env->IsLeadByte(static_cast<unsigned char>(*p))) {
+      ++p;
+      continue;
+    }
+    if (*p == '^') *p = ',';
+  }
+}
+
+}  // namespace
+
+int QVTBUGetText3FieldList(TableDb* db, GetValueFn getter, MessageFn msg) {
+  TxtReaderState& st = TxtState();
+  ValueBuffer v;
+  if (Require(getter, "LISTID", "field list LISTID", &v, msg) != 0) return -1;
+  const int id = ParseDecimal(v.c_str());
+  const int before = st.fieldListOrdinal++;
+  if (!(id > before)) return Fail(msg, "***ERROR: Field list ID out of sequence");
+
+  if (Require(getter, "APP", "APP", &v, msg) != 0) return -1;
+  const uint16_t app = static_cast<uint16_t>(ParseDecimal(v.c_str()));
+  if (app == 0) return Fail(msg, "***ERROR: Invalid application ID");
+  if (!SystemExists(db, app)) return Fail(msg, "***Error: System " + Num(app) + " is undefined");
+
+  uint16_t secId = 0;
+  Fetch got = FetchValue(getter, "SECID", &v, msg);
+  if (got == Fetch::kFailed) return -1;
+  if (got == Fetch::kFound) secId = static_cast<uint16_t>(ParseDecimal(v.c_str()));
+
+  if (Require(getter, "SECTYPE", "SECTYPE", &v, msg) != 0) return -1;
+  const uint16_t secType = static_cast<uint16_t>(ParseDecimal(v.c_str()));
+  if (Require(getter, "NAME", "NAME", &v, msg) != 0) return -1;
+  FieldListRecord head{};
+  CopyTextChecked(head.szName, 65, v.c_str(), "Field list name", msg);
+
+  if (Require(getter, "COUNT", "COUNT", &v, msg) != 0) return -1;
+  // A list without fields is what an alias is; it reads back as written.
+  const int32_t count = ParseDecimal(v.c_str());
+  if (count < 0 || count > kMaxFields) return Fail(msg, "***ERROR: Invalid COUNT record");
+
+  size_t size = static_cast<size_t>(FieldListRecordSize(count));
+  if (size < kFieldListReportedSize) size = kFieldListReportedSize;
+  std::unique_ptr<char[]> buf = ZeroedBuffer(size);
+  if (!buf) return Fail(msg, "***ERROR: Insufficient memory for field list");
+  auto* rec = reinterpret_cast<FieldListRecord*>(buf.get());
+  rec->nFields = static_cast<int16_t>(count);
+  rec->nAppID = app;
+  rec->nSecType = secType;
+  rec->nSectionID = secId;
+  std::memcpy(rec->szName, head.szName, sizeof rec->szName);
+
+  for (int j = 0; j < count; ++j)
+    if (QVTBUGetText3Field(j, ListFields(rec) + j, getter, msg) != 0) return -1;
+
+  if (FieldListExists(db, id)) {
+    if (GetFieldListApp(db, id) != app || GetFieldListSecType(db, id) != secType ||
+        StoredSectionId(db, id) != secId)
+      return Fail(msg, "***ERROR: code -1 duplicate field list index " + Num(id));
+    int c = DeleteFieldList(db, id);
+    if (c != 0) {
+      Send(msg, kLevelError, "***ERROR: code " + Num(c) + " deleting old field list record" + Num(app));
+      return c;
+    }
+  }
+  Send(msg, kLevelProgress, "   Add Field LIST " + Num(id) + ": " + rec->szName);
+  if (st.version >= 3 && secId == 0) Send(msg, kLevelProgress, "Missing section ID for field list " + Num(id));
+  int c = AddFieldList(db, id, rec);
+  if (c == 0) c = MarkFieldList(db, id);
+  if (c != 0) {
+    Send(msg, kLevelError, "***ERROR: code " + Num(c) + " adding new field list record" + Num(app));
+    return c;
+  }
+  return 0;
+}
+
+int QVTBUGetText3Field(int j, FieldRecord* f, GetValueFn getter, MessageFn msg) {
+  std::memset(f, 0, sizeof *f);
+  f->nAux = -1;
+  ValueBuffer v;
+  if (Require(getter, "FIELD", "FIELD", &v, msg) != 0) return -1;
+
+  Subfields sf(v.c_str());
+  const int32_t number = ParseDecimal(sf.Next().c_str());
+  if (number != j + 1) return Fail(msg, "***ERROR: Field out of sequence");
+
+  std::string s = sf.Next();
+  if (s.empty()) return Fail(msg, "***ERROR: Missing field label");
+  std::string text(s.size() + 1, '\0');
+  CopyUnquoted(text.data(), s.data(), static_cast<int>(s.size()));
+  text.resize(std::strlen(text.c_str()));
+  if (CopyText(f->szLabel, sizeof f->szLabel, text))
+    Send(msg, kLevelWarning, "***ERROR: Field label " + text + " truncated");
+
+  s = sf.Next();
+  if (s.empty()) return Fail(msg, "***ERROR: Missing field name");
+  text.assign(s.size() + 1, '\0');
+  CopyUnquoted(text.data(), s.data(), static_cast<int>(s.size()));
+  text.resize(std::strlen(text.c_str()));
+  if (CopyText(f->szName, sizeof f->szName, text))
+    Send(msg, kLevelWarning, "***ERROR: Field name " + text + " truncated");
+  CaretsToCommas(f->szName);
+  Send(msg, kLevelDetail, "      Field " + Num(number) + ": " + f->szName);
+
+  TxtReaderState& st = TxtState();
+  const int16_t item = static_cast<int16_t>(ParseDecimal(sf.Next().c_str()));
+  if (item != 1 && item != st.lastItem + 1) return Fail(msg, "***ERROR: Item number out of sequence");
+  st.lastItem = item;
+  f->nItem = item;
+
+  s = sf.Next();
+  if (s.size() != 1) return Fail(msg, "***ERROR: Invalid field type");
+  f->cType = static_cast<unsigned char>(s[0]);
+  f->nFieldValue = ParseDecimal(sf.Next().c_str());
+
+  s = sf.Next();
+  if (s.empty()) return Fail(msg, "***ERROR: Missing field terminator character");
+  f->nTerminator = static_cast<int16_t>(ParseDecimal(s.c_str()));
+  CopyTextChecked(f->szFieldText1, sizeof f->szFieldText1, sf.Next(), "Field text 1", msg);
+  CopyTextChecked(f->szFieldText2, sizeof f->szFieldText2, sf.Next(), "Field text 2", msg);
+
+  s = sf.Next();
+  if (s.empty()) return Fail(msg, "***ERROR: Missing field attributes");
+  f->dwAttributes = static_cast<uint32_t>(ParseHex(s.c_str()));
+  s = sf.Next();
+  if (s.empty()) return Fail(msg, "***ERROR: Missing associated field index");
+  f->nAssocField = static_cast<int16_t>(ParseDecimal(s.c_str()));
+
+  if (st.version >= 3) {
+    if (sf.EndedAtComma()) {
+      f->dwMapCode = static_cast<uint32_t>(ParseDecimal(sf.Rest()));
+    } else {
+      Send(msg, kLevelWarning, "Missing field mapping code, using zero.");
+      f->dwMapCode = 0;
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,177 @@
+// Record readers of the field-maps and character-maps blocks. Both replace a
+// stored record of the same ID; their IDs must rise within one input.
+#include <cstring>
+
+#include "qvdf/store/store.h"
+#include "qvdf/text/textstr.h"
+#include "qvdf/text/txtreader.h"
+#include "qvdf/text/txtreader_internal.h"
+#include "qvutil/mem.h"
+
+using namespace txtread;
+
+namespace {
+
+struct Endpoint {
+  int system = 0;
+  int list = 0;
+  int section = 0;
+};
+
+// Splits a SOURCE or TARGET value (system, field list, then the rest of the
+// value as the section) and checks that the system and list are stored.
+int ReadEndpoint(TableDb* db, const char* value, const char* which, Endpoint* e, MessageFn msg) {
+  std::string copy(value);
+  char* save = nullptr;
+  const char* t = TxtTokenize(copy.data(), ",", &save);
+  e->system = ParseDecimal(t ? t : "");
+  if (!SystemExists(db, e->system)) return Fail(msg, std::string("***ERROR: Invalid ") + which + " system ID");
+  t = TxtTokenize(nullptr, ",", &save);
+  e->list = ParseDecimal(t ? t : "");
+  if (!FieldListExists(db, e->list)) return Fail(msg, std::string("***ERROR: Invalid ") + which + " field list ID");
+  t = TxtTokenize(nullptr, "", &save);
+  e->section = ParseDecimal(t ? t : "");
+  return 0;
+}
+
+}  // namespace
+
+int QVTBUGetText3FieldMap(TableDb* db, GetValueFn getter, MessageFn msg) {
+  TxtReaderState& st = TxtState();
+  ValueBuffer v;
+  if (Require(getter, "MAPID", "MAPID", &v, msg) != 0) return -1;
+  const int id = ParseDecimal(v.c_str());
+  if (id <= 0) return Fail(msg, "***ERROR: Invalid map ID");
+  if (id <= st.lastMapId) return Fail(msg, "***ERROR: Map ID out of sequence");
+  st.lastMapId = id;
+
+  if (Require(getter, "SECTYPE", "SECTYPE", &v, msg) != 0) return -1;
+  const int secType = ParseDecimal(v.c_str());
+  if (secType < 0 || secType > 9) return Fail(msg, "***ERROR: Invalid section type");
+  if (Require(getter, "NAME", "NAME", &v, msg) != 0) return -1;
+  FieldMapRecord head{};
+  CopyTextChecked(head.szName, 64, v.c_str(), "Field map name", msg);
+  if (Require(getter, "ATTRIBS", "ATTRIB", &v, msg) != 0) return -1;
+  const uint32_t attribs = static_cast<uint32_t>(ParseDecimal(v.c_str()));
+
+  Endpoint src, dst;
+  if (Require(getter, "SOURCE", "SOURCE", &v, msg) != 0) return -1;
+  if (ReadEndpoint(db, v.c_str(), "source", &src, msg) != 0) return -1;
+  if (Require(getter, "TARGET", "TARGET", &v, msg) != 0) return -1;
+  if (ReadEndpoint(db, v.c_str(), "target", &dst, msg) != 0) return -1;
+
+  if (Require(getter, "COUNT", "COUNT", &v, msg) != 0) return -1;
+  const int count = GetFieldListCount(db, src.list);
+  if (ParseDecimal(v.c_str()) != count || count < 0)
+    return Fail(msg, "***ERROR: Field count conflicts with source field list");
+  const int targetCount = GetFieldListCount(db, dst.list);
+
+  size_t size = static_cast<size_t>(FieldMapRecordSize(count));
+  if (size < kFieldMapReportedSize) size = kFieldMapReportedSize;
+  std::unique_ptr<char[]> buf = ZeroedBuffer(size);
+  if (!buf) return Fail(msg, "***ERROR: Insufficient memory for field map record");
+  auto* rec = reinterpret_cast<FieldMapRecord*>(buf.get());
+  rec->nSourceList = static_cast<int16_t>(src.list);
+  rec->nTargetList = static_cast<int16_t>(dst.list);
+  std::memcpy(rec->szName, head.szName, sizeof rec->szName);
+  rec->dwAttribs = attribs;
+
+  if (Require(getter, "MAP", "MAP", &v, msg) != 0) return -1;
+  Subfields sf(v.c_str());
+  for (int i = 0; i < count; ++i) {
+    int32_t e = ParseDecimal(sf.Next().c_str());
+    if (e < 0 || e > targetCount) {
+      Send(msg, kLevelWarning, "***WARNING: Invalid map index reset to unmapped");
+      e = 0;
+    }
+    SetMapEntry(rec, i, static_cast<int16_t>(e - 1));
+  }
+
+  ConfigRecord cfg{};
+  cfg.nConfigID = static_cast<uint16_t>(id);
+  cfg.nSecType = static_cast<uint16_t>(secType);
+  cfg.dwSource = (static_cast<uint32_t>(src.system) << 16) | (static_cast<uint32_t>(src.section) & 0xFFFF);
+  cfg.dwTarget = (static_cast<uint32_t>(dst.system) << 16) | (static_cast<uint32_t>(dst.section) & 0xFFFF);
+  cfg.nMapID = static_cast<uint16_t>(id);
+  cfg.nAux1 = -1;
+  cfg.nAux2 = 130;
+
+  if (FieldMapExists(db, id)) {
+    int c = DeleteFieldMap(db, id);
+    if (c != 0) {
+      Send(msg, kLevelError, "***ERROR: code " + Num(c) + " deleting old field map record" + Num(id));
+      return c;
+    }
+  }
+  Send(msg, kLevelProgress, "   Add field MAP " + Num(id));
+  int c = AddFieldMap(db, id, &cfg, rec);
+  if (c != 0) {
+    Send(msg, kLevelError, "***ERROR: code " + Num(c) + " adding new field map record" + Num(id));
+    return c;
+  }
+  return 0;
+}
+
+int QVTBUGetText3CharMap(TableDb* db, GetValueFn getter, MessageFn msg) {
+  TxtReaderState& st = TxtState();
+  ValueBuffer v;
+  if (Require(getter, "CHARMAP", "CHARMAP", &v, msg) != 0) return -1;
+
+  Subfields sf(v.c_str());
+  std::string s = sf.Next();
+  if (s.empty()) return Fail(msg, "***ERROR: Missing CharMap ID");
+  const int id = ParseDecimal(s.c_str());
+  if (id < 1) return Fail(msg, "***ERROR: Invalid CharMap ID");
+  if (id <= st.lastCharMapId) return Fail(msg, "***ERROR: CharMap ID out of sequence");
+  st.lastCharMapId = id;
+
+  const std::string name = sf.Next();
+  if (name.empty()) return Fail(msg, "***ERROR: Missing CharMap name");
+  s = sf.Next();
+  if (s.empty()) return Fail(msg, "***ERROR: Missing CharMap flags field");
+  const uint16_t flags = static_cast<uint16_t>(ParseHex(s.c_str()));
+  s = sf.Next();
+  if (s.empty()) return Fail(msg, "***ERROR: Missing CharMap character count");
+  // The count is stored in 16 bits and sizes the buffer: both must hold it.
+  const int32_t nChars = ParseDecimal(s.c_str());
+  if (nChars < 256 || nChars > 0xFFFF) return Fail(msg, "***ERROR: Invalid CharMap character count");
+
+  MemBlock block;
+  const size_t size = static_cast<size_t>(nChars) + 69;
+  if (!block.Alloc(size)) return 12;
+  std::memset(block.get(), 0, size);
+  auto* rec = block.as<CharMapRecord>();
+  rec->nChars = static_cast<uint16_t>(nChars);
+  rec->wFlags = flags;
+  CopyTextChecked(rec->szName, sizeof rec->szName, name, "CharMap name", msg);
+
+  for (int r = 0; r < 16; ++r) {
+    if (Require(getter, "COL", "COL", &v, msg) != 0) return -1;
+    Subfields col(v.c_str());
+    s = col.Next();
+    if (s.empty()) return Fail(msg, "***ERROR: Missing column number");
+    if (ParseHex(s.c_str()) != r) return Fail(msg, "***ERROR: Column number invalid or not in sequence");
+    for (int c = 0; c < 16; ++c) {
+      s = col.Next();
+      if (s.empty()) return Fail(msg, "***ERROR: Missing character value");
+      const uint32_t ch = static_cast<uint32_t>(ParseHex(s.c_str()));
+      if (ch > 255) return Fail(msg, "***ERROR: Invalid character code");
+      rec->abMap[16 * r + c] = static_cast<uint8_t>(ch);
+    }
+  }
+
+  if (CharMapExists(db, id)) {
+    int c = DeleteCharMap(db, id);
+    if (c != 0) {
+      Send(msg, kLevelError, "***ERROR: code " + Num(c) + " deleting old CharMap record " + Num(id));
+      return c;
+    }
+  }
+  Send(msg, kLevelProgress, "   Add character Map: " + Num(id) + " " + rec->szName);
+  int c = AddCharMap(db, id, rec);
+  if (c != 0) {
+    Send(msg, kLevelError, "***ERROR: code " + Num(c) + " adding new CharMap record " + Num(id));
+    return c;
+  }
+  return 0;
+}
