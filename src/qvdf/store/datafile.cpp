@@ -17,6 +17,8 @@ namespace {
 constexpr const char* kModCreate = "qvdf\\create";
 constexpr const char* kModOpen = "qvdf\\dopen";
 constexpr const char* kModGetLen = "qvdf\\getlen";
+// Blocks up to this size (header included) move in one transfer.
+constexpr size_t kSmallBlock = 4096;
 
 platform::Env* Env() { return platform::Env::Get(); }
 
@@ -250,8 +252,16 @@ uint32_t Append(DataFile* f, const void* data, uint32_t len) {
   // Addresses are 32-bit: refuse a block that would end beyond them.
   if (uint64_t{addr} + sizeof(BlockHeader) + len > UINT32_MAX) return 0;
   BlockHeader bh{len, 0};
-  if (!WriteBlockHeader(f, addr, bh)) return 0;
-  if (!WriteAll(f->hFile, uint64_t{addr} + sizeof bh, data, len)) return 0;
+  if (len <= kSmallBlock - sizeof bh) {
+    // Header and payload in one write.
+    unsigned char tmp[kSmallBlock];
+    std::memcpy(tmp, &bh, sizeof bh);
+    if (len) std::memcpy(tmp + sizeof bh, data, len);
+    if (!WriteAll(f->hFile, addr, tmp, sizeof bh + len)) return 0;
+  } else if (!WriteBlockHeader(f, addr, bh) ||
+             !WriteAll(f->hFile, uint64_t{addr} + sizeof bh, data, len)) {
+    return 0;
+  }
   f->dwEndOfData = addr + static_cast<uint32_t>(sizeof bh) + len;
   if (len > f->header.dwLargestBlock) f->header.dwLargestBlock = len;
   f->header.dwBlockCount += 1;
@@ -262,22 +272,33 @@ uint32_t Append(DataFile* f, const void* data, uint32_t len) {
 
 uint32_t Read(DataFile* f, uint32_t addr, void* buf, uint32_t size) {
   f->nLastCode = kErrBadFormat;
-  if (addr == 0 || f->hFile == platform::kInvalidHandle) return 0;
-  BlockHeader bh;
-  int rc = ReadBlockHeader(f, addr, &bh);
-  if (rc) {
-    f->nLastCode = rc;
+  uint64_t end = f->dwEndOfData;
+  if (addr < sizeof(FileHeader) || f->hFile == platform::kInvalidHandle ||
+      uint64_t{addr} + sizeof(BlockHeader) > end)
     return 0;
-  }
-  uint32_t want = bh.dwLength < size ? bh.dwLength : size;
-  if (want == 0) {
-    f->nLastCode = kOk;
-    return 0;
-  }
-  long n = Env()->ReadAt(f->hFile, uint64_t{addr} + sizeof bh, buf, want);
-  if (n < 0 || static_cast<uint32_t>(n) != want) {
+  // One read brings the header and, for small blocks, the payload with it.
+  unsigned char tmp[kSmallBlock];
+  uint64_t span = end - addr;
+  if (span > sizeof tmp) span = sizeof tmp;
+  if (span > uint64_t{size} + sizeof(BlockHeader)) span = uint64_t{size} + sizeof(BlockHeader);
+  long n = Env()->ReadAt(f->hFile, addr, tmp, span);
+  if (n < 0) {
     f->nLastCode = kErrIo;
     return 0;
+  }
+  if (n < static_cast<long>(sizeof(BlockHeader))) return 0;
+  BlockHeader bh;
+  std::memcpy(&bh, tmp, sizeof bh);
+  if (uint64_t{addr} + sizeof bh + bh.dwLength > end) return 0;
+  uint32_t want = bh.dwLength < size ? bh.dwLength : size;
+  if (sizeof bh + want <= static_cast<size_t>(n)) {
+    if (want) std::memcpy(buf, tmp + sizeof bh, want);
+  } else {
+    long got = Env()->ReadAt(f->hFile, uint64_t{addr} + sizeof bh, buf, want);
+    if (got < 0 || static_cast<uint32_t>(got) != want) {
+      f->nLastCode = kErrIo;
+      return 0;
+    }
   }
   f->nLastCode = kOk;
   return want;

@@ -125,6 +125,24 @@ TEST_F(DataFileTest, ReadCopiesAtMostTheBuffer) {
   EXPECT_EQ(Read(&f_, a, large, 32), 10u);
   EXPECT_EQ(Read(&f_, 0, large, 32), 0u);
   EXPECT_EQ(GetLength(&f_, a), 10u);
+
+  // Blocks larger than one small transfer, read whole and in part.
+  std::string big(10000, 'x');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('a' + i % 26);
+  uint32_t b = Append(&f_, big.data(), 10000);
+  ASSERT_EQ(b, a + 18);
+  Append(&f_, "tail", 4);
+  std::string got(10000, '\0');
+  EXPECT_EQ(Read(&f_, b, got.data(), 10000), 10000u);
+  EXPECT_EQ(got, big);
+  std::string part(5000, '\0');
+  EXPECT_EQ(Read(&f_, b, part.data(), 5000), 5000u);
+  EXPECT_EQ(part, big.substr(0, 5000));
+  ASSERT_EQ(Close(&f_), 0);
+  ASSERT_EQ(Open(path_.c_str(), &f_, 0), 0);
+  EXPECT_EQ(Read(&f_, b, got.data(), 20000), 10000u);
+  EXPECT_EQ(got, big);
+  EXPECT_EQ(f_.header.dwLargestBlock, 10000u);
   Close(&f_);
 }
 
