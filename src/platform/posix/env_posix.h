@@ -88,4 +88,8 @@ class PosixEnv : public Env {
 // Records errno as the thread's last error and returns it.
 int SaveLastError();
 
+// exe_dir (with its "/") when files can be written there; else
+// $XDG_STATE_HOME/tblconv/ or ~/.local/state/tblconv/, created on demand.
+std::string ProgramDirectoryFrom(const std::string& exe_dir);
+
 }  // namespace platform

@@ -70,7 +70,8 @@ bool PosixEnv::GetAttributes(const std::string& path, FileAttributes* attrs) {
   }
   attrs->is_directory = S_ISDIR(st.st_mode);
   attrs->size = attrs->is_directory ? 0 : static_cast<uint64_t>(st.st_size);
-  attrs->read_only = access(path.c_str(), W_OK) != 0;
+  // No write bit counts as read-only even for root, as the Windows attribute does.
+  attrs->read_only = (st.st_mode & 0222) == 0 || access(path.c_str(), W_OK) != 0;
   return true;
 }
 

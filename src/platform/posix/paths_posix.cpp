@@ -5,6 +5,7 @@
 #include <pwd.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/posix/env_posix.h"
@@ -93,11 +94,15 @@ void PosixEnv::UpperCase(char* s) {
 std::string PosixEnv::ProgramDirectory() {
   char buf[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n > 0) {
-    std::string exe(buf, static_cast<size_t>(n));
-    std::string dir = exe.substr(0, exe.rfind('/') + 1);
-    if (!dir.empty() && access(dir.c_str(), W_OK) == 0) return dir;
-  }
+  std::string exe = n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+  return ProgramDirectoryFrom(exe.substr(0, exe.rfind('/') + 1));
+}
+
+std::string ProgramDirectoryFrom(const std::string& exe_dir) {
+  struct stat st;
+  if (!exe_dir.empty() && stat(exe_dir.c_str(), &st) == 0 && (st.st_mode & 0222) != 0 &&
+      access(exe_dir.c_str(), W_OK) == 0)
+    return exe_dir;
   // Installed in a read-only place: keep the log and options per user.
   std::string state;
   const char* xdg = getenv("XDG_STATE_HOME");
@@ -109,12 +114,12 @@ std::string PosixEnv::ProgramDirectory() {
     if (h.empty()) {
       if (struct passwd* pw = getpwuid(getuid())) h = pw->pw_dir ? pw->pw_dir : "";
     }
-    if (h.empty()) return TempDirectory();
+    if (h.empty()) return Env::Get()->TempDirectory();
     state = h + "/.local/state";
   }
   if (state.back() != '/') state += '/';
   state += "tblconv/";
-  MakeDirectories(state);
+  DefaultEnv()->MakeDirectories(state);
   return state;
 }
 
