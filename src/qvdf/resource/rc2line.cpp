@@ -16,21 +16,12 @@ bool IsLead(char c) {
   return platform::Env::Get()->IsLeadByte(static_cast<unsigned char>(c));
 }
 
-// Start of the last terminator that begins on a character boundary, or
-// npos.
+// Start of the last terminator before `end`, or npos. A plain search is
+// safe: inside a literal every real backslash is doubled, so a trail byte
+// can never complete a terminator.
 size_t FindLastTerminator(const std::string& s, size_t end) {
-  size_t last = std::string::npos;
-  size_t i = 0;
-  while (i < end) {
-    if (IsLead(s[i]) && i + 1 < end) {
-      i += 2;
-      continue;
-    }
-    if (end - i >= kTerminatorLength && s.compare(i, kTerminatorLength, kRc2LineTerminator) == 0)
-      last = i;
-    ++i;
-  }
-  return last;
+  if (end < kTerminatorLength) return std::string::npos;
+  return s.rfind(kRc2LineTerminator, end - kTerminatorLength);
 }
 
 // The comparison copy: leading white space gone, lower case.

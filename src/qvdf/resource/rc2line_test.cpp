@@ -1,0 +1,98 @@
+// Single-line conversions between text-table lines and script literals.
+#include "qvdf/resource/rc2line.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "qvdf/resource/resource_test_support.h"
+
+namespace {
+
+std::string Script(const std::string& txt) {
+  std::string out;
+  AppendRc2ScriptLine(txt, &out);
+  return out;
+}
+
+// Decoded text, or "<end>" for the end-of-data line.
+std::string Text(const std::string& raw) {
+  std::string out = "<unchanged>";
+  return DecodeRc2ScriptLine(raw, &out) ? out : "<end>";
+}
+
+TEST(Rc2ScriptLine, DataLinesBecomeEscapedLiterals) {
+  EXPECT_EQ(Script("TYPE=SYSTEM\r\n"), "\"TYPE=SYSTEM\\r\\n\",\r\n");
+  EXPECT_EQ(Script("NAME=a\"b\\c\r\n"), "\"NAME=a\"\"b\\\\c\\r\\n\",\r\n");
+  EXPECT_EQ(Script("X=1"), "\"X=1\\r\\n\",\r\n");
+  EXPECT_EQ(Script("X=1\n"), "\"X=1\\r\\n\",\r\n");
+  EXPECT_EQ(Script("  \tX=1\r\n"), "  \t\"X=1\\r\\n\",\r\n");
+  EXPECT_EQ(Script("\"\"\r\n"), "\"\"\"\"\"\\r\\n\",\r\n");
+}
+
+TEST(Rc2ScriptLine, CommentsAndEmptyLines) {
+  EXPECT_EQ(Script("#---\r\n"), "//---\r\n");
+  EXPECT_EQ(Script(";note\n"), "//note\r\n");
+  EXPECT_EQ(Script("#\r\n"), "//\r\n");
+  EXPECT_EQ(Script("\r\n"), "");
+  EXPECT_EQ(Script("\n"), "");
+  EXPECT_EQ(Script(""), "");
+  // Only a first "#" or ";" makes a comment.
+  EXPECT_EQ(Script(" #x\r\n"), " \"#x\\r\\n\",\r\n");
+}
+
+TEST(Rc2ScriptLine, DecodesLiteralsAndComments) {
+  EXPECT_EQ(Text("\"TYPE=SYSTEM\\r\\n\",\r\n"), "TYPE=SYSTEM\r\n");
+  EXPECT_EQ(Text("\"NAME=a\"\"b\\\\c\\r\\n\",\r\n"), "NAME=a\"b\\c\r\n");
+  EXPECT_EQ(Text("\t \"X=1\\r\\n\",\n"), "\t X=1\r\n");
+  EXPECT_EQ(Text("//abc\r\n"), "#abc\r\n");
+  EXPECT_EQ(Text("//\r\n"), "#\r\n");
+  EXPECT_EQ(Text("  //x/y\r\n"), "# /x/y\r\n");
+  // Without a terminator the line is taken whole.
+  EXPECT_EQ(Text("\"X=1\r\n"), "X=1\r\n");
+  EXPECT_EQ(Text("END\r\n"), "END\r\n");
+  EXPECT_EQ(Text("\r\n"), "\r\n");
+}
+
+TEST(Rc2ScriptLine, EndOfDataLine) {
+  EXPECT_EQ(Text("0,\r\n"), "<end>");
+  EXPECT_EQ(Text("   0,"), "<end>");
+  EXPECT_EQ(Text("0,0,0,0\r\n"), "<end>");
+  // A "0," inside the literal is data.
+  EXPECT_EQ(Text("\"MAP=0,0,1\\r\\n\",\r\n"), "MAP=0,0,1\r\n");
+  EXPECT_EQ(Text("//0,\r\n"), "#0,\r\n");
+}
+
+TEST(Rc2ScriptLine, RoundTripsTrickyText) {
+  const char* lines[] = {
+      "NAME=\"quoted\"",     "PATH=C:\\dir\\",  "A=\\r\\n\",",      "B=\"\",\"\"",
+      "C=0,",                "\\\\server",      "D=\\\"",           "E=x\\r\\n\",y",
+      "=",                   "\tTAB=1",         "F=//not comment",  "G=\"",
+  };
+  for (const char* line : lines) {
+    std::string txt = std::string(line) + "\r\n";
+    EXPECT_EQ(Text(Script(txt)), txt) << line;
+  }
+}
+
+// Shift-JIS lead bytes: a trail byte that is a backslash is not doubled.
+class ShiftJisEnv : public platform::EnvWrapper {
+ public:
+  ShiftJisEnv() : EnvWrapper(platform::DefaultEnv()) {}
+  bool IsLeadByte(unsigned char c) override { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+};
+
+TEST(Rc2ScriptLine, DoubleByteCharactersPassWhole) {
+  ShiftJisEnv env;
+  rctest::ScopedEnv scoped(&env);
+  // 0x83 0x5C is one character; the backslash after it is a real one.
+  const std::string txt = "A=\x83\x5C\x5C\r\n";
+  const std::string script = "\"A=\x83\x5C\x5C\x5C\\r\\n\",\r\n";
+  EXPECT_EQ(Script(txt), script);
+  EXPECT_EQ(Text(script), txt);
+  // A lead byte at the very end has no trail byte to take.
+  EXPECT_EQ(Script("B=\x83\r\n"), "\"B=\x83\\r\\n\",\r\n");
+  EXPECT_EQ(Text("\"B=\x83\\r\\n\",\r\n"), "B=\x83\r\n");
+}
+
+}  // namespace

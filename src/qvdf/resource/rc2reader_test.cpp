@@ -1,0 +1,189 @@
+// The script reader: the header scan with its suffix, decoding through the
+// value getter, the end-of-data line, and truncated or hostile scripts.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "qvdf/resource/rc2.h"
+#include "qvdf/resource/resource_test_support.h"
+
+namespace {
+
+using rctest::Recorded;
+
+class Rc2ReaderTest : public rctest::ScratchTest {
+ protected:
+  void TearDown() override {
+    CloseRc2Input("x", nullptr);
+    ScratchTest::TearDown();
+  }
+  int Open(const std::string& script, int version = 4) {
+    rctest::WriteAll(Path("in.rc2"), script);
+    std::strcpy(carry_.szSuffix, "stale");
+    getter_ = nullptr;
+    return OpenRc2Input(version, Path("in.rc2").c_str(), &getter_, rctest::Record, &carry_);
+  }
+  // Value for key, "<other>" or "<end>".
+  std::string Get(const char* key, int size = 256) {
+    std::string buf(static_cast<size_t>(size), '\x7f');
+    int rc = GetRc2Value(key, buf.data(), size, rctest::Record);
+    if (rc == 1) return "<other>";
+    if (rc == 2) return "<end>";
+    EXPECT_EQ(rc, 0);
+    return std::string(buf.c_str());
+  }
+
+  Rc2Carry carry_{};
+  GetValueFn getter_ = nullptr;
+};
+
+TEST_F(Rc2ReaderTest, ReadsValuesUpToEndOfData) {
+  ASSERT_EQ(Open("// header comment\r\n"
+                 "_ZELM_ITB_TABLE_ RCDATA BEGIN\r\n"
+                 "//skipped comment\r\n"
+                 "\"TYPE=SYSTEM\\r\\n\",\r\n"
+                 "  \"NAME=\"\"A\"\" \\\\x\\r\\n\",\r\n"
+                 "\"COUNT=2\\r\\n\",\r\n"
+                 "0,\r\n"
+                 "END\r\n"
+                 "_ZELM_ITB_ENABLED_PRODUCTS_ RCDATA BEGIN\r\n"
+                 "8L,0X0L\r\n0,0,0,0\r\nEND\r\n"),
+            0);
+  EXPECT_EQ(getter_, &GetRc2Value);
+  EXPECT_STREQ(carry_.szSuffix, "");
+  EXPECT_EQ(Get("COUNT"), "<other>");
+  EXPECT_EQ(Get("type"), "SYSTEM");
+  // An indented line keeps its blanks and is passed over like a blank line.
+  EXPECT_EQ(Get("COUNT"), "2");
+  EXPECT_EQ(Get(""), "<end>");
+  EXPECT_EQ(Get(""), "<end>");
+  EXPECT_EQ(CloseRc2Input("in.rc2", rctest::Record), 0);
+  EXPECT_TRUE(Recorded().empty());
+}
+
+TEST_F(Rc2ReaderTest, DecodesQuotesAndBackslashes) {
+  ASSERT_EQ(Open("x RCDATA\r\nBEGIN\r\n\t\"NAME=\"\"A\"\" \\\\x\\\\\\r\\n\",\r\n0,\r\n"), 0);
+  std::string line;
+  ASSERT_EQ(ReadRc2Line(&line, nullptr), 1);
+  EXPECT_EQ(line, "\tNAME=\"A\" \\x\\\r\n");
+  EXPECT_EQ(ReadRc2Line(&line, nullptr), 0);
+  EXPECT_EQ(ReadRc2Line(&line, nullptr), 0);
+  EXPECT_EQ(CloseRc2Input("in.rc2", rctest::Record), 0);
+}
+
+TEST_F(Rc2ReaderTest, CommentReadsBackAsHashLine) {
+  ASSERT_EQ(Open("_zelm_itb_table_ rcdata begin\r\n//abc\r\n0,\r\n"), 0);
+  std::string line;
+  ASSERT_EQ(ReadRc2Line(&line, nullptr), 1);
+  EXPECT_EQ(line, "#abc\r\n");
+}
+
+TEST_F(Rc2ReaderTest, SuffixEndsAtWhiteSpaceAndIsLowerCase) {
+  ASSERT_EQ(Open("  _ZELM_ITB_TABLE_Ab9\tRCDATA BEGIN\r\n0,\r\n"), 0);
+  EXPECT_STREQ(carry_.szSuffix, "ab9");
+  CloseRc2Input("in.rc2", nullptr);
+  // Name alone on its line, RCDATA and BEGIN later.
+  ASSERT_EQ(Open("_ZELM_ITB_TABLE_XY\r\nRCDATA\r\n\r\nBEGIN\r\n0,\r\n"), 0);
+  EXPECT_STREQ(carry_.szSuffix, "xy");
+  CloseRc2Input("in.rc2", nullptr);
+  // A BEGIN before any RCDATA does not open the data.
+  ASSERT_EQ(Open("BEGIN\r\n_ZELM_ITB_TABLE_ RCDATA\r\n\"A=1\\r\\n\",\r\nbegin\r\n\"B=2\\r\\n\",\r\n0,\r\n"), 0);
+  EXPECT_EQ(Get("B"), "2");
+}
+
+TEST_F(Rc2ReaderTest, SuffixLimit) {
+  std::string name127(127, 'q');
+  ASSERT_EQ(Open("_ZELM_ITB_TABLE_" + name127 + " RCDATA BEGIN\r\n0,\r\n"), 0);
+  EXPECT_EQ(std::string(carry_.szSuffix), name127);
+  CloseRc2Input("in.rc2", nullptr);
+  Recorded().clear();
+  EXPECT_EQ(Open("_ZELM_ITB_TABLE_" + name127 + "q RCDATA BEGIN\r\n0,\r\n"), 4);
+  ASSERT_EQ(Recorded().size(), 1u);
+  EXPECT_EQ(Recorded()[0], std::make_pair(100, "Invalid resource name in rc2 file " + Path("in.rc2")));
+  EXPECT_STREQ(carry_.szSuffix, "");
+}
+
+TEST_F(Rc2ReaderTest, LinesStartingWithTwoBackslashesAreIgnoredInHeader) {
+  ASSERT_EQ(Open("\\\\ _ZELM_ITB_TABLE_no RCDATA BEGIN\r\n_ZELM_ITB_TABLE_ RCDATA BEGIN\r\n"
+                 "\"A=1\\r\\n\",\r\n0,\r\n"),
+            0);
+  EXPECT_STREQ(carry_.szSuffix, "");
+  EXPECT_EQ(Get("A"), "1");
+}
+
+TEST_F(Rc2ReaderTest, MissingFileAndMissingHeader) {
+  Rc2Carry carry{};
+  std::strcpy(carry.szSuffix, "old");
+  std::string missing = Path("nope.rc2");
+  EXPECT_EQ(OpenRc2Input(3, missing.c_str(), &getter_, rctest::Record, &carry), 9);
+  EXPECT_STREQ(carry.szSuffix, "");
+  ASSERT_EQ(Recorded().size(), 1u);
+  EXPECT_EQ(Recorded()[0], std::make_pair(100, "File \"" + missing + "\" not found."));
+
+  Recorded().clear();
+  EXPECT_EQ(Open("_ZELM_ITB_TABLE_ RCDATA\r\n\"A=1\\r\\n\",\r\n"), 6);
+  ASSERT_EQ(Recorded().size(), 1u);
+  EXPECT_EQ(Recorded()[0], std::make_pair(100, std::string("Premature end of source rc2 file ")));
+}
+
+TEST_F(Rc2ReaderTest, TruncatedScriptFailsAtClose) {
+  ASSERT_EQ(Open("_ZELM_ITB_TABLE_ RCDATA BEGIN\r\n\"A=1\\r\\n\",\r\n\"B=2"), 0);
+  EXPECT_EQ(Get("A"), "1");
+  EXPECT_EQ(Get("B"), "2");
+  EXPECT_EQ(Get("C"), "<end>");
+  EXPECT_EQ(Get("C"), "<end>");
+  ASSERT_EQ(Recorded().size(), 1u);
+  EXPECT_EQ(Recorded()[0], std::make_pair(100, std::string("Premature end of source rc2 file ")));
+  EXPECT_EQ(CloseRc2Input("in.rc2", nullptr), 6);
+  // The next input starts clean.
+  ASSERT_EQ(Open("_ZELM_ITB_TABLE_ RCDATA BEGIN\r\n0,\r\n"), 0);
+  EXPECT_EQ(Get("C"), "<end>");
+  EXPECT_EQ(CloseRc2Input("in.rc2", nullptr), 0);
+}
+
+TEST_F(Rc2ReaderTest, LongLinesUpToTheLimit) {
+  std::string big(60000, 'b');
+  ASSERT_EQ(Open("_ZELM_ITB_TABLE_ RCDATA BEGIN\r\n\"A=" + big + "\\r\\n\",\r\n\"B=0,\\r\\n\",\r\n0,\r\n"), 0);
+  EXPECT_EQ(Get("A", 70000), big);
+  EXPECT_EQ(Get("B"), "0,");
+  EXPECT_EQ(CloseRc2Input("in.rc2", nullptr), 0);
+
+  std::string huge(70 * 1024, 'h');
+  Recorded().clear();
+  ASSERT_EQ(Open("_ZELM_ITB_TABLE_ RCDATA BEGIN\r\n\"A=1\\r\\n\",\r\n\"B=" + huge +
+                 "\\r\\n\",\r\n\"C=0,\\r\\n\",\r\n0,\r\n"),
+            0);
+  EXPECT_EQ(Get("A"), "1");
+  EXPECT_EQ(Get("B"), "<end>");
+  EXPECT_EQ(Get("C"), "<end>");
+  ASSERT_EQ(Recorded().size(), 1u);
+  EXPECT_EQ(Recorded()[0], std::make_pair(100, std::string("***ERROR: Line too long")));
+  EXPECT_EQ(CloseRc2Input("in.rc2", nullptr), 4);
+}
+
+TEST_F(Rc2ReaderTest, ValueCopyIsBoundedAndKeysNeedAnEqualsSign) {
+  ASSERT_EQ(Open("_ZELM_ITB_TABLE_ RCDATA BEGIN\r\n"
+                 "\"NAME=abcdef\\r\\n\",\r\n"
+                 "\"NOEQUALS\\r\\n\",\r\n"
+                 "0,\r\n"),
+            0);
+  EXPECT_EQ(Get("NAME", 4), "abc");
+  // No "=": no key, whatever is asked; the line stays.
+  EXPECT_EQ(Get("NOEQUALS"), "<other>");
+  EXPECT_EQ(Get("N"), "<other>");
+  EXPECT_EQ(Get(""), "NOEQUALS");
+  EXPECT_EQ(Get(""), "<end>");
+}
+
+TEST_F(Rc2ReaderTest, KeyComparedOverTheLinesKeyLength) {
+  ASSERT_EQ(Open("_ZELM_ITB_TABLE_ RCDATA BEGIN\r\n"
+                 "\"map=1\\r\\n\",\r\n\"COUNTER=2\\r\\n\",\r\n\"=3\\r\\n\",\r\n0,\r\n"),
+            0);
+  EXPECT_EQ(Get("MAPID"), "1");
+  EXPECT_EQ(Get("COUNT"), "<other>");
+  EXPECT_EQ(Get("COUNTER"), "2");
+  EXPECT_EQ(Get("ANY"), "3");
+}
+
+}  // namespace
