@@ -145,6 +145,22 @@ TEST_F(SubsetRunTest, TwoSubsetFilesApplyInOrder) {
   EXPECT_TRUE(Contains(rev, "\r\nMAINSYSTEM=1\r\nMAINCLASS=6\r\n"));
 }
 
+TEST_F(SubsetRunTest, ExampleSubsetFileCutsTheExampleTable) {
+  WriteFile("sample.txt", e2e::SourceFile("examples/sample.txt"));
+  WriteFile("subset.txt", e2e::SourceFile("examples/subset.txt"));
+  RunResult r = Run({"/v", "sample.txt", "/s", "subset.txt", "product.txt"});
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_TRUE(Contains(r.out, "\nCreateSubset Processing completed successfully\n"
+                              "ModSubset Processing completed successfully\n"));
+  EXPECT_FALSE(Contains(r.out, "ERROR"));
+  std::string out = ReadFile("product.txt");
+  EXPECT_EQ(CountLines(out, "SYSTEM="), 3);
+  EXPECT_FALSE(Contains(out, "\"Mail Client\""));
+  EXPECT_TRUE(Contains(out, "\",DORG40,"));
+  EXPECT_TRUE(Contains(out, "NAME=Palm Companion\r\n"));
+  EXPECT_TRUE(Contains(out, "\r\nMAINSYSTEM=2\r\nMAINCLASS=1\r\nPRODUCTID=1280\r\n"));
+}
+
 struct Rejected {
   const char* what;
   const char* text;
@@ -158,7 +174,7 @@ TEST_P(SubsetRejectionTest, RunGoesOnFromTheUnchangedTable) {
   const Rejected& p = GetParam();
   std::string plain = PlainBody();
   WriteFile("bad.sub", p.text);
-  RunResult r = Run({"master.txt", "/s", "bad.sub", "/o", "out.txt", "/o", "out.itb"});
+  RunResult r = Run({"/v", "master.txt", "/s", "bad.sub", "/o", "out.txt", "/o", "out.itb"});
   EXPECT_EQ(r.exit_code, e2e::kExitFail);
   std::vector<std::string> want = p.lines;
   want.push_back("Processing aborted due to error code in CreateSubset-1");
