@@ -218,6 +218,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nCOUNT=1\r\nSYSTEM=5,0,0,X\r\n"
                  "ALIASES=2\r\nALIAS=5,Mail\r\nALIAS=0,Nobody\r\n",
                  {"***ERROR: Invalid ALIAS system ID", "Processing aborted due to error code 0"}},
+        Rejected{"AliasOfADroppedSystem",
+                 "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nCOUNT=1\r\nSYSTEM=5,0,0,X\r\n"
+                 "ALIASES=1\r\nALIAS=7,Expenses\r\n",
+                 {"***ERROR: Invalid ALIAS system ID", "Processing aborted due to error code 0"}},
         Rejected{"TooManySectionIds",
                  "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nCOUNT=1\r\n"
                  "SYSTEM=3,0,0,X,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,21\r\n",

@@ -197,6 +197,12 @@ int BuildSubset(TableDb* src, TableDb* dst, const char* name, MessageFn msg, boo
       int id = 0;
       std::string aliasName;
       if (!ParseAlias(value, &id, &aliasName, msg)) return 0;
+      // An alias of a system the new table lacks would make a table that
+      // the text reader refuses when it is read back.
+      if (!SystemExists(dst, id)) {
+        Send(msg, kLevelError, "***ERROR: Invalid ALIAS system ID");
+        return 0;
+      }
       rc = AddAliasRecord(dst, id, aliasName.c_str(), msg);
       if (rc != 0) {
         Send(msg, kLevelError, "***ERROR: Cannot create ALIAS record");

@@ -263,6 +263,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {"***ERROR: Missing ALIAS system ID"}, 0},
         Rejection{"AliasZeroId", kSys + "ALIASES=1\r\nALIAS=0,A\r\n",
                   {"***ERROR: Invalid ALIAS system ID"}, 0},
+        Rejection{"AliasOfADroppedSystem", kSys + "ALIASES=1\r\nALIAS=9,Sheets\r\n",
+                  {"***ERROR: Invalid ALIAS system ID"}, 0},
         Rejection{"AliasNoName", kSys + "ALIASES=1\r\nALIAS=5\r\n",
                   {"***ERROR: Missing ALIAS name"}, 0},
         Rejection{"AliasEmptyName", kSys + "ALIASES=1\r\nALIAS=5,,A\r\n",
