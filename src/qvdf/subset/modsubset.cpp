@@ -44,8 +44,7 @@ bool Reopen(const std::string& workPath, TableDb* db, MessageFn msg) {
 
 // The swap, once the new table is complete and closed at newPath. Returns 0
 // with db open on the new contents, or -1 (messages sent).
-int Swap(const std::string& workPath, TableDb* db, const std::string& newPath,
-         MessageFn msg) {
+int Swap(const std::string& workPath, TableDb* db, const std::string& newPath, MessageFn msg) {
   platform::Env* env = platform::Env::Get();
   int rc = CloseTable(db);
   if (rc != 0) {
@@ -76,8 +75,8 @@ int Swap(const std::string& workPath, TableDb* db, const std::string& newPath,
     return -1;
   }
   if (env->RenameFile(newPath, workPath) != 0) {
-    Send(msg, "Error renaming subset working file " + newPath + " to working filename " +
-                  workPath + "\n " + kManualCleanup);
+    Send(msg, "Error renaming subset working file " + newPath + " to working filename " + workPath +
+                  "\n " + kManualCleanup);
     SendAbort(msg, 0);
     if (env->RenameFile(backup, workPath) != 0) {
       // The old contents stay in the backup file for a manual repair.

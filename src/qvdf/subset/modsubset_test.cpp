@@ -119,11 +119,11 @@ TEST_F(ModSubsetTest, FailedMoveOfTheWorkingFileReopensIt) {
     return f == work_ ? kDenied : 0;
   };
   EXPECT_EQ(Run(), -1);
-  EXPECT_EQ(MessagesFrom(100),
-            (std::vector<Message>{{100, "Error renaming original working file from " + work_ +
-                                            " to " + BackupName() +
-                                            " Failed.\nManual cleanup may be necessary. "},
-                                  {100, "Processing aborted due to error code 0"}}));
+  EXPECT_EQ(
+      MessagesFrom(100),
+      (std::vector<Message>{{100, "Error renaming original working file from " + work_ + " to " +
+                                      BackupName() + " Failed.\nManual cleanup may be necessary. "},
+                            {100, "Processing aborted due to error code 0"}}));
   ExpectOldContents();
   EXPECT_EQ(Files(), (std::vector<std::string>{"s.sub", "work.tbl"}));
 }
@@ -134,10 +134,10 @@ TEST_F(ModSubsetTest, FailedMoveOfTheNewFileBringsTheOriginalBack) {
   };
   EXPECT_EQ(Run(), -1);
   EXPECT_EQ(MessagesFrom(100),
-            (std::vector<Message>{{100, "Error renaming subset working file " + NewName() +
-                                            " to working filename " + work_ +
-                                            "\n Manual cleanup may be necessary. "},
-                                  {100, "Processing aborted due to error code 0"}}));
+            (std::vector<Message>{
+                {100, "Error renaming subset working file " + NewName() + " to working filename " +
+                          work_ + "\n Manual cleanup may be necessary. "},
+                {100, "Processing aborted due to error code 0"}}));
   ExpectOldContents();
   EXPECT_EQ(Files(), (std::vector<std::string>{"s.sub", "work.tbl"}));
 }
@@ -148,13 +148,12 @@ TEST_F(ModSubsetTest, FailedRollbackKeepsTheOriginalInTheBackupAndMarksTheTable)
   };
   EXPECT_EQ(Run(), -1);
   EXPECT_EQ(MessagesFrom(100),
-            (std::vector<Message>{{100, "Error renaming subset working file " + NewName() +
-                                            " to working filename " + work_ +
-                                            "\n Manual cleanup may be necessary. "},
-                                  {100, "Processing aborted due to error code 0"},
-                                  {100, "Error renaming original working file from " +
-                                            BackupName() + " to " + work_ +
-                                            " Failed.\nManual cleanup may be necessary. "}}));
+            (std::vector<Message>{
+                {100, "Error renaming subset working file " + NewName() + " to working filename " +
+                          work_ + "\n Manual cleanup may be necessary. "},
+                {100, "Processing aborted due to error code 0"},
+                {100, "Error renaming original working file from " + BackupName() + " to " + work_ +
+                          " Failed.\nManual cleanup may be necessary. "}}));
   EXPECT_TRUE(db_.bUnusable);
   EXPECT_FALSE(IsTableOpen(&db_));
   EXPECT_EQ(Files(), (std::vector<std::string>{Base(BackupName()), "s.sub"}));
@@ -198,8 +197,8 @@ TEST_F(ModSubsetTest, NoTemporaryNameLeavesEverythingAsItWas) {
     env_.onUnique = [&](int n) { return n == failing ? kDenied : 0; };
     EXPECT_EQ(Run(), -1);
     EXPECT_EQ(MessagesFrom(80),
-              (std::vector<Message>{{100, "Error 5 creating a temporary file in " +
-                                              env_.TempDirectory()}}));
+              (std::vector<Message>{
+                  {100, "Error 5 creating a temporary file in " + env_.TempDirectory()}}));
     Messages().clear();
     ASSERT_TRUE(IsTableOpen(&db_));
     EXPECT_EQ(SystemIds(&db_), (std::vector<int>{1, 5, 7, 9}));

@@ -25,9 +25,7 @@ void Send(MessageFn msg, int level, const std::string& text) {
   SendMessage(msg, level, text.c_str());
 }
 
-std::string Take(SubfieldCursor c) {
-  return std::string(c.start, c.len);
-}
+std::string Take(SubfieldCursor c) { return std::string(c.start, c.len); }
 
 // Fetches a required record into value (kSubsetValueSize bytes): 0, or the
 // fetch result after sending `missing` (a too-long line has its own message).
@@ -133,8 +131,9 @@ int BuildSubset(TableDb* src, TableDb* dst, const char* name, MessageFn msg, boo
   r = GetSubsetValue("BUNDLED", value, kSubsetValueSize, msg);
   if (r < 0) return r;
   if (r == 0) bundled = static_cast<int16_t>(ParseStandard(value));
-  Send(msg, kLevelStep, "Product ID is " + std::to_string(productId) +
-                            (bundled != 0 ? " (bundled)" : " (not bundled)"));
+  Send(msg, kLevelStep,
+       "Product ID is " + std::to_string(productId) +
+           (bundled != 0 ? " (bundled)" : " (not bundled)"));
 
   r = Expect("COUNT", value, "***ERROR: Expected COUNT record", msg);
   if (r != 0) return r;
@@ -218,7 +217,8 @@ int BuildSubset(TableDb* src, TableDb* dst, const char* name, MessageFn msg, boo
   }
   rc = SetMainSystem(dst, mainSystem);
   if (rc != 0) {
-    Send(msg, kLevelError, "Error " + std::to_string(rc) + " writing main system to new table file");
+    Send(msg, kLevelError,
+         "Error " + std::to_string(rc) + " writing main system to new table file");
     return rc;
   }
   rc = SetProductID(dst, productId);
@@ -228,7 +228,8 @@ int BuildSubset(TableDb* src, TableDb* dst, const char* name, MessageFn msg, boo
   }
   rc = SetBundledFlag(dst, bundled);
   if (rc != 0) {
-    Send(msg, kLevelError, "Error " + std::to_string(rc) + " writing bundled bit to new table file");
+    Send(msg, kLevelError,
+         "Error " + std::to_string(rc) + " writing bundled bit to new table file");
     return rc;
   }
 

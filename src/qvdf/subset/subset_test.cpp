@@ -81,7 +81,10 @@ TEST_F(CreateSubsetTest, CompleteFileBuildsTheSubsetTable) {
 
   // Lists of kept sections, then the aliases in the first free IDs.
   EXPECT_EQ(FieldListIds(&dst_), (std::vector<int>{0, 1, 2, 3, 4, 5}));
-  struct Alias { int id, app; const char* name; };
+  struct Alias {
+    int id, app;
+    const char* name;
+  };
   for (Alias a : {Alias{2, 5, "Org Alias"}, Alias{4, 7, "Mail Alias"}}) {
     EXPECT_EQ(GetFieldListSize(&dst_, a.id), kFieldListFixedSize);
     std::vector<unsigned char> buf(kFieldListReportedSize, 0xEE);
@@ -135,9 +138,7 @@ TEST_F(CreateSubsetTest, OptionalValuesDefaultToZeroAndTheFileMayEndAfterTheSyst
 
 TEST_F(CreateSubsetTest, OctalBitsAndTheSectionListRules) {
   // A field of ten characters is passed over; the list ends at an empty field.
-  ASSERT_EQ(Run(std::string(kHeader) +
-                "COUNT=1\nSYSTEM=5,010,01,,1234567890,2,,3\n"),
-            0);
+  ASSERT_EQ(Run(std::string(kHeader) + "COUNT=1\nSYSTEM=5,010,01,,1234567890,2,,3\n"), 0);
   auto rec = ReadSystemRecord(&dst_, 5);
   ASSERT_FALSE(rec.empty());
   auto* s = reinterpret_cast<SystemRecord*>(rec.data());
@@ -168,15 +169,15 @@ TEST_F(CreateSubsetTest, TwentySectionIdsAreTakenTwentyOneRefused) {
   ASSERT_EQ(OpenTable(Path("new2.tbl").c_str(), &dst_, 1), 0);
   Messages().clear();
   EXPECT_EQ(Run(std::string(kHeader) + "COUNT=1\nSYSTEM=11,0,0,W" + twenty + ",21\n"), -1);
-  EXPECT_EQ(MessagesFrom(100), (std::vector<Message>{{100, "***ERROR: Too many section IDs"},
-                                                    {100, "Processing aborted due to error code 0"}}));
+  EXPECT_EQ(MessagesFrom(100),
+            (std::vector<Message>{{100, "***ERROR: Too many section IDs"},
+                                  {100, "Processing aborted due to error code 0"}}));
 }
 
 TEST_F(CreateSubsetTest, LongAliasNameIsCutWithAWarning) {
   std::string name(70, 'n');
-  ASSERT_EQ(Run(std::string(kHeader) + "COUNT=1\nSYSTEM=7,0,0,M\nALIASES=1\nALIAS=7," + name +
-                "\n"),
-            0);
+  ASSERT_EQ(
+      Run(std::string(kHeader) + "COUNT=1\nSYSTEM=7,0,0,M\nALIASES=1\nALIAS=7," + name + "\n"), 0);
   EXPECT_EQ(MessagesFrom(80), (std::vector<Message>{{80, "***WARNING: ALIAS name truncated"}}));
   std::vector<unsigned char> buf(kFieldListFixedSize);
   // Lists 0 (generic) and 3 (mail) came along: the alias takes ID 1.
@@ -201,8 +202,7 @@ struct Rejection {
   int code;                         // carried by the abort message
 };
 
-class RejectionTest : public CreateSubsetTest,
-                      public ::testing::WithParamInterface<Rejection> {};
+class RejectionTest : public CreateSubsetTest, public ::testing::WithParamInterface<Rejection> {};
 
 TEST_P(RejectionTest, AbortsWithItsMessageAndLeavesTheSourceAlone) {
   const Rejection& r = GetParam();
@@ -221,56 +221,103 @@ const std::string kSys = std::string(kHeader) + "COUNT=1\r\nSYSTEM=5,0,0,X\r\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Records, RejectionTest,
-    ::testing::Values(
-        Rejection{"EmptyFile", "", {"***ERROR: Expected MAIN_CLASS record"}, 2},
-        Rejection{"NoMainClass", "MAIN_SYSTEM=1\r\nCOUNT=1\r\n",
-                  {"***ERROR: Expected MAIN_CLASS record"}, 1},
-        Rejection{"NoMainSystem", "MAIN_CLASS=1\r\nCOUNT=1\r\n",
-                  {"***ERROR: Expected MAIN_SYSTEM record"}, 1},
-        Rejection{"NoCount", std::string(kHeader) + "SYSTEM=5,0,0,X\r\n",
-                  {"***ERROR: Expected COUNT record"}, 1},
-        Rejection{"CountZero", std::string(kHeader) + "COUNT=0\r\nSYSTEM=5,0,0,X\r\n",
-                  {"***ERROR: Invalid COUNT record"}, 0},
-        Rejection{"CountNegative", std::string(kHeader) + "COUNT=-2\r\n",
-                  {"***ERROR: Invalid COUNT record"}, 0},
-        Rejection{"TooFewSystems", std::string(kHeader) + "COUNT=2\r\nSYSTEM=5,0,0,X\r\n",
-                  {"***ERROR: Expected SYSTEM record"}, 2},
-        Rejection{"SystemNotNext", std::string(kHeader) + "COUNT=1\r\nALIASES=1\r\n",
-                  {"***ERROR: Expected SYSTEM record"}, 1},
-        Rejection{"MissingId", std::string(kHeader) + "COUNT=1\r\nSYSTEM=,0,0,X\r\n",
-                  {"***ERROR: Missing system ID"}, 0},
-        Rejection{"ZeroId", std::string(kHeader) + "COUNT=1\r\nSYSTEM=0,0,0,X\r\n",
-                  {"***ERROR: Invalid system ID"}, 0},
-        Rejection{"MissingAdd", std::string(kHeader) + "COUNT=1\r\nSYSTEM=5,,0,X\r\n",
-                  {"***ERROR: Missing ADD attributes"}, 0},
-        Rejection{"OnlyId", std::string(kHeader) + "COUNT=1\r\nSYSTEM=5\r\n",
-                  {"***ERROR: Missing ADD attributes"}, 0},
-        Rejection{"MissingRemove", std::string(kHeader) + "COUNT=1\r\nSYSTEM=5,0,,X\r\n",
-                  {"***ERROR: Missing REMOVE attributes"}, 0},
-        Rejection{"AbsentSystem", std::string(kHeader) + "COUNT=1\r\nSYSTEM=6,0,0,X\r\n",
-                  {"***ERROR: Unable to copy system record"}, 13},
-        Rejection{"AbsentSection", std::string(kHeader) + "COUNT=1\r\nSYSTEM=5,0,0,X,42\r\n",
-                  {"***ERROR: Unable to copy system record"}, 51},
-        Rejection{"OtherRecordAfterSystems", kSys + "COUNT=3\r\n",
-                  {"***ERROR: Expected ALIASES record"}, 1},
-        Rejection{"AliasesZero", kSys + "ALIASES=0\r\nALIAS=5,A\r\n",
-                  {"***ERROR: Invalid ALIASES record"}, 0},
-        Rejection{"TooFewAliases", kSys + "ALIASES=2\r\nALIAS=5,A\r\n",
-                  {"***ERROR: Expected ALIAS record"}, 2},
-        Rejection{"AliasNotNext", kSys + "ALIASES=1\r\nSYSTEM=5,0,0,X\r\n",
-                  {"***ERROR: Expected ALIAS record"}, 1},
-        Rejection{"AliasMissingId", kSys + "ALIASES=1\r\nALIAS=,A\r\n",
-                  {"***ERROR: Missing ALIAS system ID"}, 0},
-        Rejection{"AliasZeroId", kSys + "ALIASES=1\r\nALIAS=0,A\r\n",
-                  {"***ERROR: Invalid ALIAS system ID"}, 0},
-        Rejection{"AliasOfADroppedSystem", kSys + "ALIASES=1\r\nALIAS=9,Sheets\r\n",
-                  {"***ERROR: Invalid ALIAS system ID"}, 0},
-        Rejection{"AliasNoName", kSys + "ALIASES=1\r\nALIAS=5\r\n",
-                  {"***ERROR: Missing ALIAS name"}, 0},
-        Rejection{"AliasEmptyName", kSys + "ALIASES=1\r\nALIAS=5,,A\r\n",
-                  {"***ERROR: Missing ALIAS name"}, 0},
-        Rejection{"LineTooLong", std::string(kHeader) + "COUNT=" + std::string(66000, '1') + "\n",
-                  {"***ERROR: Line too long"}, -1}),
+    ::testing::Values(Rejection{"EmptyFile", "", {"***ERROR: Expected MAIN_CLASS record"}, 2},
+                      Rejection{"NoMainClass",
+                                "MAIN_SYSTEM=1\r\nCOUNT=1\r\n",
+                                {"***ERROR: Expected MAIN_CLASS record"},
+                                1},
+                      Rejection{"NoMainSystem",
+                                "MAIN_CLASS=1\r\nCOUNT=1\r\n",
+                                {"***ERROR: Expected MAIN_SYSTEM record"},
+                                1},
+                      Rejection{"NoCount",
+                                std::string(kHeader) + "SYSTEM=5,0,0,X\r\n",
+                                {"***ERROR: Expected COUNT record"},
+                                1},
+                      Rejection{"CountZero",
+                                std::string(kHeader) + "COUNT=0\r\nSYSTEM=5,0,0,X\r\n",
+                                {"***ERROR: Invalid COUNT record"},
+                                0},
+                      Rejection{"CountNegative",
+                                std::string(kHeader) + "COUNT=-2\r\n",
+                                {"***ERROR: Invalid COUNT record"},
+                                0},
+                      Rejection{"TooFewSystems",
+                                std::string(kHeader) + "COUNT=2\r\nSYSTEM=5,0,0,X\r\n",
+                                {"***ERROR: Expected SYSTEM record"},
+                                2},
+                      Rejection{"SystemNotNext",
+                                std::string(kHeader) + "COUNT=1\r\nALIASES=1\r\n",
+                                {"***ERROR: Expected SYSTEM record"},
+                                1},
+                      Rejection{"MissingId",
+                                std::string(kHeader) + "COUNT=1\r\nSYSTEM=,0,0,X\r\n",
+                                {"***ERROR: Missing system ID"},
+                                0},
+                      Rejection{"ZeroId",
+                                std::string(kHeader) + "COUNT=1\r\nSYSTEM=0,0,0,X\r\n",
+                                {"***ERROR: Invalid system ID"},
+                                0},
+                      Rejection{"MissingAdd",
+                                std::string(kHeader) + "COUNT=1\r\nSYSTEM=5,,0,X\r\n",
+                                {"***ERROR: Missing ADD attributes"},
+                                0},
+                      Rejection{"OnlyId",
+                                std::string(kHeader) + "COUNT=1\r\nSYSTEM=5\r\n",
+                                {"***ERROR: Missing ADD attributes"},
+                                0},
+                      Rejection{"MissingRemove",
+                                std::string(kHeader) + "COUNT=1\r\nSYSTEM=5,0,,X\r\n",
+                                {"***ERROR: Missing REMOVE attributes"},
+                                0},
+                      Rejection{"AbsentSystem",
+                                std::string(kHeader) + "COUNT=1\r\nSYSTEM=6,0,0,X\r\n",
+                                {"***ERROR: Unable to copy system record"},
+                                13},
+                      Rejection{"AbsentSection",
+                                std::string(kHeader) + "COUNT=1\r\nSYSTEM=5,0,0,X,42\r\n",
+                                {"***ERROR: Unable to copy system record"},
+                                51},
+                      Rejection{"OtherRecordAfterSystems",
+                                kSys + "COUNT=3\r\n",
+                                {"***ERROR: Expected ALIASES record"},
+                                1},
+                      Rejection{"AliasesZero",
+                                kSys + "ALIASES=0\r\nALIAS=5,A\r\n",
+                                {"***ERROR: Invalid ALIASES record"},
+                                0},
+                      Rejection{"TooFewAliases",
+                                kSys + "ALIASES=2\r\nALIAS=5,A\r\n",
+                                {"***ERROR: Expected ALIAS record"},
+                                2},
+                      Rejection{"AliasNotNext",
+                                kSys + "ALIASES=1\r\nSYSTEM=5,0,0,X\r\n",
+                                {"***ERROR: Expected ALIAS record"},
+                                1},
+                      Rejection{"AliasMissingId",
+                                kSys + "ALIASES=1\r\nALIAS=,A\r\n",
+                                {"***ERROR: Missing ALIAS system ID"},
+                                0},
+                      Rejection{"AliasZeroId",
+                                kSys + "ALIASES=1\r\nALIAS=0,A\r\n",
+                                {"***ERROR: Invalid ALIAS system ID"},
+                                0},
+                      Rejection{"AliasOfADroppedSystem",
+                                kSys + "ALIASES=1\r\nALIAS=9,Sheets\r\n",
+                                {"***ERROR: Invalid ALIAS system ID"},
+                                0},
+                      Rejection{"AliasNoName",
+                                kSys + "ALIASES=1\r\nALIAS=5\r\n",
+                                {"***ERROR: Missing ALIAS name"},
+                                0},
+                      Rejection{"AliasEmptyName",
+                                kSys + "ALIASES=1\r\nALIAS=5,,A\r\n",
+                                {"***ERROR: Missing ALIAS name"},
+                                0},
+                      Rejection{"LineTooLong",
+                                std::string(kHeader) + "COUNT=" + std::string(66000, '1') + "\n",
+                                {"***ERROR: Line too long"},
+                                -1}),
     [](const ::testing::TestParamInfo<Rejection>& info) { return info.param.what; });
 
 TEST_F(CreateSubsetTest, MissingFileAbortsWithNotFound) {

@@ -68,8 +68,10 @@ class TempDirTest : public ::testing::Test {
     setenv("TMPDIR", (dir_.string() + "/").c_str(), 1);
   }
   void TearDown() override {
-    if (had_tmpdir_) setenv("TMPDIR", old_tmpdir_.c_str(), 1);
-    else unsetenv("TMPDIR");
+    if (had_tmpdir_)
+      setenv("TMPDIR", old_tmpdir_.c_str(), 1);
+    else
+      unsetenv("TMPDIR");
     std::filesystem::remove_all(dir_);
   }
 
@@ -151,8 +153,8 @@ inline std::vector<unsigned char> MakeCharMap(const char* name) {
 }
 
 // A map from list `src` (nFields fields) to list `dst`, identity mapping.
-inline int AddMap(TableDb* db, int id, int srcSystem, int srcSection, int dstSystem,
-                  int dstSection, int type, int srcList, int dstList, int nFields) {
+inline int AddMap(TableDb* db, int id, int srcSystem, int srcSection, int dstSystem, int dstSection,
+                  int type, int srcList, int dstList, int nFields) {
   std::vector<unsigned char> buf(FieldMapRecordSize(nFields), 0);
   FieldMapRecord* r = reinterpret_cast<FieldMapRecord*>(buf.data());
   r->nSourceList = static_cast<int16_t>(srcList);
@@ -191,10 +193,15 @@ inline void BuildMaster(const std::string& path, TableDb* db) {
   };
   add(1, MakeSystem(1, "Generic", "", 0, 1, 0, {{1, 0, "Calendar"}, {2, 4, "Tasks"}}));
   add(5, MakeSystem(5, "Organizer", "ORGDLL", 0x0003, 2, 0,
-                    {{1, 0, "Appts"}, {2, 1, "Memos"}, {3, 2, "Docs"}, {4, 3, "Phone"},
-                     {5, 4, "Todo"}, {6, 5, "Groups"}, {7, 6, "Outline"}}));
-  add(7, MakeSystem(7, "Mailer", "MAILDLL", 0x80000001u, 3, 4,
-                    {{1, 7, "Inbox"}, {2, 0, "Calendar"}}));
+                    {{1, 0, "Appts"},
+                     {2, 1, "Memos"},
+                     {3, 2, "Docs"},
+                     {4, 3, "Phone"},
+                     {5, 4, "Todo"},
+                     {6, 5, "Groups"},
+                     {7, 6, "Outline"}}));
+  add(7,
+      MakeSystem(7, "Mailer", "MAILDLL", 0x80000001u, 3, 4, {{1, 7, "Inbox"}, {2, 0, "Calendar"}}));
   add(9, MakeSystem(9, "Expenses", "EXPDLL", 0, 0, 0, {{1, 9, "Spending"}}));
   auto list = [&](int id, int app, int section, int type, const char* name, int n) {
     auto rec = MakeFieldList(app, section, type, name, n);

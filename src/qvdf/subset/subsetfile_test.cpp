@@ -11,8 +11,8 @@
 
 namespace {
 
-using subset_test::Messages;
 using subset_test::Message;
+using subset_test::Messages;
 
 class SubsetFileTest : public subset_test::TempDirTest {
  protected:
@@ -86,12 +86,12 @@ TEST_F(SubsetFileTest, AnotherKeyStaysCurrentUntilAsked) {
 TEST_F(SubsetFileTest, KeysMatchOverTheLinesKeyLength) {
   Open("counter=1\nSYS=2\n=3\nMAIN_CLASS\n");
   std::string v;
-  EXPECT_EQ(Get("COUNT"), 1);       // a longer key is another key
-  ASSERT_EQ(Get("COUNTER", &v), 0); // case does not matter
+  EXPECT_EQ(Get("COUNT"), 1);        // a longer key is another key
+  ASSERT_EQ(Get("COUNTER", &v), 0);  // case does not matter
   EXPECT_EQ(v, "1");
   ASSERT_EQ(Get("SYSTEM", &v), 0);  // a leading part of the key matches
   EXPECT_EQ(v, "2");
-  ASSERT_EQ(Get("ALIASES", &v), 0); // so does an empty key
+  ASSERT_EQ(Get("ALIASES", &v), 0);  // so does an empty key
   EXPECT_EQ(v, "3");
   EXPECT_EQ(Get("MAIN_CLASS"), 1);  // without "=", the line end is part of the key
 }
@@ -129,7 +129,7 @@ TEST_F(SubsetFileTest, ReopeningStartsWithoutACurrentLine) {
   EXPECT_EQ(v, "8,0,0,X");
 }
 
-TEST(ParseUnsigned32, DecimalHexAndOctal) {
+TEST(ParseUnsigned32, DecimalHexOctalSignsAndOverflow) {
   EXPECT_EQ(ParseUnsigned32("256"), 256u);
   EXPECT_EQ(ParseUnsigned32("0x0100"), 0x100u);
   EXPECT_EQ(ParseUnsigned32("0X80000000"), 0x80000000u);
@@ -138,19 +138,14 @@ TEST(ParseUnsigned32, DecimalHexAndOctal) {
   EXPECT_EQ(ParseUnsigned32("0777"), 0777u);
   EXPECT_EQ(ParseUnsigned32("2147483648"), 0x80000000u);
   EXPECT_EQ(ParseUnsigned32("4294967295"), 0xFFFFFFFFu);
-}
-
-TEST(ParseUnsigned32, StopsAtTheFirstForeignCharacter) {
+  // Reading stops at the first character that does not belong.
   EXPECT_EQ(ParseUnsigned32("12abc"), 12u);
-  EXPECT_EQ(ParseUnsigned32("089"), 0u);     // 8 is no octal digit
+  EXPECT_EQ(ParseUnsigned32("089"), 0u);  // 8 is no octal digit
   EXPECT_EQ(ParseUnsigned32("0x1g"), 1u);
   EXPECT_EQ(ParseUnsigned32("0x"), 0u);
   EXPECT_EQ(ParseUnsigned32("  \t42 "), 42u);
   EXPECT_EQ(ParseUnsigned32("abc"), 0u);
   EXPECT_EQ(ParseUnsigned32(""), 0u);
-}
-
-TEST(ParseUnsigned32, SignsAndOverflow) {
   EXPECT_EQ(ParseUnsigned32("+7"), 7u);
   EXPECT_EQ(ParseUnsigned32("-1"), 0xFFFFFFFFu);
   EXPECT_EQ(ParseUnsigned32("4294967296"), 0xFFFFFFFFu);
