@@ -120,6 +120,7 @@ class ReaderTest : public ::testing::Test {
     ASSERT_EQ(CreateTable(table_.c_str()), 0);
     ASSERT_EQ(OpenTable(table_.c_str(), &db_, 1), 0);
     Messages().clear();
+    TxtState().lastItem = 0;
   }
   void TearDown() override {
     CloseTable(&db_);
