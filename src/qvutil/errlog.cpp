@@ -188,14 +188,22 @@ int BuiltinMusicalBackups(const char* path, int count) {
   };
   int k = count < kMaxBackups ? count : kMaxBackups;
   int result = 0;
+  bool moved = false;
   for (int i = k; i >= 1; --i) {
     std::string target = backup(i - 1);
     std::string source = i == 1 ? std::string(path) : backup(i - 2);
     result = 0;
     if (Exists(target) && env->RemoveFile(target) != 0) result = -1;
-    if (Exists(source) && env->RenameFile(source, target) != 0) result = -1;
+    if (Exists(source)) {
+      if (env->RenameFile(source, target) != 0)
+        result = -1;
+      else if (i == 1)
+        moved = true;
+    }
   }
-  if (Exists(path)) return env->RemoveFile(path) == 0 ? 0 : -1;
+  // Delete the log only when it was not moved: once renamed, a file at its
+  // path is a new log that another process has just started writing.
+  if (!moved && Exists(path)) return env->RemoveFile(path) == 0 ? 0 : -1;
   return result;
 }
 

@@ -1,0 +1,49 @@
+// Shared set-up of the utility library's tests: a private directory that
+// holds the error log and the options file, with every kept setting
+// forgotten before and after, and helpers that blank out time stamps.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/test_temp_dir.h"
+#include "qvutil/errlog.h"
+#include "qvutil/mem.h"
+
+namespace qvutil_testing {
+
+class LogDirTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ErrorLogResetForTesting();
+    MemResetForTesting();
+    ErrorLogSetPath(tmp.Path("ZmTrace.log"));
+  }
+  void TearDown() override {
+    platform::Env::SetForTesting(nullptr);
+    ErrorLogResetForTesting();
+    MemResetForTesting();
+    ErrorLogSetPath("");
+  }
+  std::string Log() const { return tmp.Read("ZmTrace.log"); }
+  std::string Options() const { return tmp.Read("qvoptcfg.cfg"); }
+
+  platform_testing::TempDir tmp;
+};
+
+// The text with "Mon Jan 07 09:05:03 2002" times as <T> and "09:05:03.042"
+// trace times as <t>.
+inline std::string Untimed(const std::string& text) {
+  static const std::regex long_time(
+      "(Mon|Tue|Wed|Thu|Fri|Sat|Sun) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+      "[0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}");
+  static const std::regex trace_time("[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\\.[0-9]{3}");
+  return std::regex_replace(std::regex_replace(text, long_time, "<T>"), trace_time, "<t>");
+}
+
+inline const std::string kBanner = "<T> -- Zelm Technology Corvane Log File --\r\n\r\n";
+
+}  // namespace qvutil_testing
