@@ -36,17 +36,24 @@ class Rng {
   bool Chance(int percent) { return Range(0, 99) < percent; }
   uint32_t Word() {
     switch (Range(0, 5)) {
-      case 0: return 0;
-      case 1: return 0xFFFFFFFFu;
-      case 2: return static_cast<uint32_t>(1u << Range(0, 31));
-      default: return static_cast<uint32_t>(Next());
+      case 0:
+        return 0;
+      case 1:
+        return 0xFFFFFFFFu;
+      case 2:
+        return static_cast<uint32_t>(1u << Range(0, 31));
+      default:
+        return static_cast<uint32_t>(Next());
     }
   }
   int16_t Short() {
     switch (Range(0, 4)) {
-      case 0: return 0;
-      case 1: return static_cast<int16_t>(Range(-32768, 32767));
-      default: return static_cast<int16_t>(Range(0, 200));
+      case 0:
+        return 0;
+      case 1:
+        return static_cast<int16_t>(Range(-32768, 32767));
+      default:
+        return static_cast<int16_t>(Range(0, 200));
     }
   }
   int32_t Long() { return static_cast<int32_t>(Word()); }
@@ -71,8 +78,7 @@ constexpr Profile kMax = {true, 245, 250, 12, 990, 1000, 100, 190, 8900, 9000, 5
 
 // Texts use letters, digits and a little punctuation, never a character the
 // format gives a meaning ("," "^" quote) and never a blank at either end.
-const char kAlphabet[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_./()&+:";
+const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_./()&+:";
 
 class Gen {
  public:
@@ -195,7 +201,8 @@ void Gen::Systems() {
     int nsec = static_cast<int>(r_.Range(0, p_.sections_hi));
     if (r_.Chance(p_.max ? 1 : 2)) nsec = static_cast<int>(r_.Range(20, 113));
     std::vector<int> secids = PickIds(nsec, 1, nsec + 5);
-    for (int sid : secids) sys.sections.push_back({sid, static_cast<int>(r_.Range(0, 9)), Text(63, false)});
+    for (int sid : secids)
+      sys.sections.push_back({sid, static_cast<int>(r_.Range(0, 9)), Text(63, false)});
 
     auto charmap = [&] {
       if (charmaps_.empty() || r_.Chance(50)) return 0;
@@ -204,11 +211,11 @@ void Gen::Systems() {
     std::string flags;
     for (int k = 0; k < 10; ++k) flags.push_back(r_.Chance(30) ? '1' : '0');
     Separator();
-    Line("SYSTEM=" + N(id) + "," + N(r_.Range(0, 40)) + "," + N(r_.Range(0, 23)) + ",\"" + sys.name +
-         "\"," + Text(11, true) + "," + Text(31, true) + "," + N(r_.Range(0, 8)) + "," +
-         N(r_.Range(0, 2)) + "," + N(r_.Range(0, 2)) + "," + Text(259, true) + "," +
-         N(r_.Short()) + "," + Text(63, false) + "," + N(r_.Range(0, 8)) + "," + flags + ",0X" +
-         Hex(r_.Word()) + "," + N(charmap()) + "," + N(charmap()) + "," + N(sys.sections.size()));
+    Line("SYSTEM=" + N(id) + "," + N(r_.Range(0, 40)) + "," + N(r_.Range(0, 23)) + ",\"" +
+         sys.name + "\"," + Text(11, true) + "," + Text(31, true) + "," + N(r_.Range(0, 8)) + "," +
+         N(r_.Range(0, 2)) + "," + N(r_.Range(0, 2)) + "," + Text(259, true) + "," + N(r_.Short()) +
+         "," + Text(63, false) + "," + N(r_.Range(0, 8)) + "," + flags + ",0X" + Hex(r_.Word()) +
+         "," + N(charmap()) + "," + N(charmap()) + "," + N(sys.sections.size()));
     std::string ex1 = "SYSTEMEX1=8";
     for (int k = 0; k < 8; ++k) {
       uint32_t w = r_.Chance(30) ? 0 : r_.Word();
@@ -224,7 +231,8 @@ void Gen::Systems() {
       std::string ch;
       if (!r_.Chance(30)) {
         char c;
-        do c = static_cast<char>(r_.Range(0x21, 0x7E)); while (c == ',');
+        do c = static_cast<char>(r_.Range(0x21, 0x7E));
+        while (c == ',');
         ch.push_back(c);
       }
       Line("SECTION=" + N(s.id) + "," + N(s.type) + ",\"" + s.name + "\"," + Text(63, true) + "," +
@@ -261,11 +269,12 @@ void Gen::FieldLists() {
     Line("COUNT=" + N(l.fields));
     for (int j = 0; j < l.fields; ++j) {
       char type;
-      do type = static_cast<char>(r_.Range(0x21, 0x7E)); while (type == ',');
+      do type = static_cast<char>(r_.Range(0x21, 0x7E));
+      while (type == ',');
       Line("FIELD=" + N(j + 1) + ",\"" + Text(31, false) + "\",\"" + FieldName() + "\"," +
            N(j + 1) + "," + std::string(1, type) + "," + N(r_.Long()) + "," + N(r_.Short()) + "," +
-           Text(19, true) + "," + Text(21, true) + ",0X" + Hex(r_.Word()) + "," +
-           N(r_.Short()) + "," + N(r_.Long()));
+           Text(19, true) + "," + Text(21, true) + ",0X" + Hex(r_.Word()) + "," + N(r_.Short()) +
+           "," + N(r_.Long()));
     }
     lists_.push_back(l);
   }

@@ -77,9 +77,7 @@ void AddHex(uint32_t v) {
   State().line.append(tmp, r.ptr);
 }
 
-void AddText(const char* field, size_t width) {
-  State().line.append(field, strnlen(field, width));
-}
+void AddText(const char* field, size_t width) { State().line.append(field, strnlen(field, width)); }
 
 void AddChar(char c) { State().line.push_back(c); }
 
@@ -101,13 +99,12 @@ void Line(const std::string& text) {
 }
 
 void Separator() {
-  Line("#------------------------------------------------------------"
-       "------------------");
+  Line(
+      "#------------------------------------------------------------"
+      "------------------");
 }
 
-void Send(int level, const std::string& text) {
-  SendMessage(State().msg, level, text.c_str());
-}
+void Send(int level, const std::string& text) { SendMessage(State().msg, level, text.c_str()); }
 
 void Note(int level, const std::string& text) {
   Send(level, text);
@@ -123,8 +120,8 @@ bool Writable(const char* field, size_t width) {
 }
 
 int Unwritable(const char* kind, int key) {
-  Send(kLevelError, std::string("***ERROR: Value cannot be written as text in ") + kind +
-                        " " + std::to_string(key));
+  Send(kLevelError, std::string("***ERROR: Value cannot be written as text in ") + kind + " " +
+                        std::to_string(key));
   return 4;
 }
 
@@ -158,9 +155,8 @@ void WriteHeader(TableDb* db) {
   Line("# Number of field maps:  " + std::to_string(CountFieldMaps(db)));
   Line("# Number of CharMaps:  " + std::to_string(CountCharMaps(db)));
   static const char* const kSizes[] = {
-      "# System record size: 1536",    "# Section record size: 276",
-      "# Field list record size: 240", "# Field record size: 164",
-      "# Config. record size: 20",     "# Field map record size: 76",
+      "# System record size: 1536", "# Section record size: 276", "# Field list record size: 240",
+      "# Field record size: 164",   "# Config. record size: 20",  "# Field map record size: 76",
       "# CharMap record size: 325",
   };
   std::string all;
@@ -233,8 +229,7 @@ int WriteTxtTable(TableDb* db, MessageFn msg) {
       {" Number of systems:  ", " logging system records", WriteSystems, CountSystems},
       {" Number of field lists:  ", " logging field list records", WriteFieldLists,
        CountFieldLists},
-      {" Number of field maps:  ", " logging map/config records", WriteFieldMaps,
-       CountFieldMaps},
+      {" Number of field maps:  ", " logging map/config records", WriteFieldMaps, CountFieldMaps},
       {" Number of CharMaps:  ", " logging CharMap records", WriteCharMaps, CountCharMaps},
   };
   if (!IsTableOpen(db)) {

@@ -12,8 +12,6 @@
 namespace txtw {
 namespace {
 
-#define TXTW_FIELD(rec, f) (rec).f, sizeof((rec).f)
-
 // A field type must be one character that can stand in its own subfield.
 bool TypeWritable(uint16_t cType) {
   char c = static_cast<char>(cType & 0xFF);
@@ -48,17 +46,15 @@ void CheckIndex(TableDb* db, int key, const FieldListRecord& r, int len) {
   std::string rec = " record= " + std::to_string(key) + ".";
   uint16_t app = GetFieldListApp(db, key);
   if (r.nAppID != app) {
-    Note(kLevelWarning, "## WARNING -- field list appID = " +
-                            std::to_string(static_cast<int16_t>(r.nAppID)) +
-                            " field index appID = " + std::to_string(static_cast<int16_t>(app)) +
-                            rec);
+    Note(kLevelWarning,
+         "## WARNING -- field list appID = " + std::to_string(static_cast<int16_t>(r.nAppID)) +
+             " field index appID = " + std::to_string(static_cast<int16_t>(app)) + rec);
   }
   uint16_t type = GetFieldListSecType(db, key);
   if (r.nSecType != type) {
-    Note(kLevelWarning, "## WARNING -- field sectionID = " +
-                            std::to_string(static_cast<int16_t>(r.nSecType)) +
-                            " index sectionID = " + std::to_string(static_cast<int16_t>(type)) +
-                            rec);
+    Note(kLevelWarning,
+         "## WARNING -- field sectionID = " + std::to_string(static_cast<int16_t>(r.nSecType)) +
+             " index sectionID = " + std::to_string(static_cast<int16_t>(type)) + rec);
   }
   if (FieldListChecksum(&r, len) != static_cast<uint16_t>(GetFieldListChecksum(db, key)))
     Note(kLevelError, "## WARNING -- checksums do not match, field list" + rec);

@@ -73,6 +73,9 @@ void Separator();
 void Note(int level, const std::string& text);
 void Send(int level, const std::string& text);
 
+// A text field and its width, for AddText and Writable.
+#define TXTW_FIELD(rec, f) (rec).f, sizeof((rec).f)
+
 // Whether a text field can stand in a line: no CR, LF or 0x1A before its NUL.
 bool Writable(const char* field, size_t width);
 // Reports a value that cannot be written and returns the block's code 4.

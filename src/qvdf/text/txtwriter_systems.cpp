@@ -9,8 +9,6 @@
 namespace txtw {
 namespace {
 
-#define TXTW_FIELD(rec, f) (rec).f, sizeof((rec).f)
-
 bool SystemWritable(const SystemRecord& r, const SectionRecord* sec, int n, int version) {
   if (!Writable(TXTW_FIELD(r, szName)) || !Writable(TXTW_FIELD(r, szTranslator)) ||
       !Writable(TXTW_FIELD(r, szSysText1)) || !Writable(TXTW_FIELD(r, szSysText2)) ||
@@ -171,7 +169,8 @@ int WriteSystems(TableDb* db) {
     for (int i = 0; i < n; ++i) {
       const SectionRecord& s = sections[i];
       if (i < kMaxSections)
-        names.sections.push_back({s.nSectionID, std::string(s.szName, strnlen(s.szName, sizeof s.szName))});
+        names.sections.push_back(
+            {s.nSectionID, std::string(s.szName, strnlen(s.szName, sizeof s.szName))});
       WriteSectionLine(s);
     }
     --remaining;

@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <ostream>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -40,7 +40,13 @@ class FaultEnv : public platform::EnvWrapper {
   bool fail_writes = false;
   bool fail_close = false;
   bool lead_81 = false;  // byte 0x81 opens a double-byte character
-  bool IsLeadByte(unsigned char c) override { return lead_81 ? c == 0x81 : target()->IsLeadByte(c); }
+  bool fail_alloc = false;
+  platform::MemHandle MemAllocMovable(size_t n) override {
+    return fail_alloc ? 0 : target()->MemAllocMovable(n);
+  }
+  bool IsLeadByte(unsigned char c) override {
+    return lead_81 ? c == 0x81 : target()->IsLeadByte(c);
+  }
   long WriteFile(platform::FileHandle h, const void* b, size_t n) override {
     if (fail_writes) return -1;
     return target()->WriteFile(h, b, n);
@@ -73,7 +79,8 @@ std::vector<char> SystemBuf(uint16_t id, const std::string& name,
   r->nSections = static_cast<int16_t>(secs.size());
   Put(r->szName, name);
   Put(r->szSectionTitle, "T");
-  if (!secs.empty()) std::memcpy(SystemSections(r), secs.data(), secs.size() * sizeof(SectionRecord));
+  if (!secs.empty())
+    std::memcpy(SystemSections(r), secs.data(), secs.size() * sizeof(SectionRecord));
   return b;
 }
 const SystemRecord* Sys(const std::vector<char>& b) {
@@ -122,7 +129,8 @@ ConfigRecord Config(uint16_t id, uint32_t source, uint32_t target, uint16_t mapI
   return c;
 }
 
-const char kSep[] = "#------------------------------------------------------------------------------";
+const char kSep[] =
+    "#------------------------------------------------------------------------------";
 
 class TxtWriterTest : public ::testing::Test {
  protected:
@@ -142,7 +150,7 @@ class TxtWriterTest : public ::testing::Test {
     g_msgs.clear();
   }
   void TearDown() override {
-    env_.fail_writes = env_.fail_close = env_.lead_81 = false;
+    env_.fail_writes = env_.fail_close = env_.lead_81 = env_.fail_alloc = false;
     CloseTable(&db_);
     platform::Env::SetForTesting(nullptr);
     std::filesystem::remove_all(dir_);
@@ -190,7 +198,9 @@ class TxtWriterTest : public ::testing::Test {
     }
     return out;
   }
-  bool Sent(const Msg& m) const { return std::find(g_msgs.begin(), g_msgs.end(), m) != g_msgs.end(); }
+  bool Sent(const Msg& m) const {
+    return std::find(g_msgs.begin(), g_msgs.end(), m) != g_msgs.end();
+  }
   std::vector<Msg> MessagesAt(int level) const {
     std::vector<Msg> out;
     for (const Msg& m : g_msgs)
@@ -223,8 +233,9 @@ TEST_F(TxtWriterTest, EmptyTableGivesEveryBlockWithZeroCounts) {
       "# Field map record size: 76\r\n"
       "# CharMap record size: 325\r\n";
   const std::string sep = std::string(kSep) + "\r\n";
-  const std::string blocks = sep + "TYPE=SYSTEM\r\nCOUNT=0\r\n" + sep + "TYPE=FIELDS\r\nCOUNT=0\r\n" +
-                             sep + "TYPE=MAPS\r\nCOUNT=0\r\n" + sep + "TYPE=CHARMAP\r\nCOUNT=0\r\n";
+  const std::string blocks = sep + "TYPE=SYSTEM\r\nCOUNT=0\r\n" + sep +
+                             "TYPE=FIELDS\r\nCOUNT=0\r\n" + sep + "TYPE=MAPS\r\nCOUNT=0\r\n" + sep +
+                             "TYPE=CHARMAP\r\nCOUNT=0\r\n";
   EXPECT_EQ(Read(out), "# QVTB file name:  " + out + "\r\n" + head + blocks + sep +
                            "TYPE=TABLE\r\nMAINSYSTEM=0\r\nMAINCLASS=0\r\nPRODUCTID=0\r\n"
                            "BUNDLEDFLAG=0\r\n"
@@ -352,9 +363,9 @@ TEST_F(TxtWriterTest, SharedMapShowsItsBaseMapAndShortRecordsReadAsUnmapped) {
   ASSERT_EQ(Write(3, out), 0);
   std::vector<std::string> lines = Lines(out);
   EXPECT_EQ(lines[2], "# QVTB last base map:  1");
-  std::vector<std::string> body = {"# Map A S1 to B S4", "MAPID=1",      "SECTYPE=0",
-                                   "NAME=M",             "ATTRIBS=16",   "SOURCE=1,0,1",
-                                   "TARGET=2,1,4",       "COUNT=4",      "MAP=3,0,0,0"};
+  std::vector<std::string> body = {"# Map A S1 to B S4", "MAPID=1",      "SECTYPE=0",    "NAME=M",
+                                   "ATTRIBS=16",         "SOURCE=1,0,1", "TARGET=2,1,4", "COUNT=4",
+                                   "MAP=3,0,0,0"};
   EXPECT_EQ(Group(lines, "# Map A"), body);
   body.insert(body.begin(), "## Warning -- Map Key= 2 MapID= 1 ConfigID= 2");
   EXPECT_EQ(Group(lines, "## Warning -- Map Key"), body);
@@ -487,33 +498,33 @@ TEST_P(TxtWriterBadValueTest, FailsTheBlockWithCode4AndWritesNoPartOfTheRecord) 
   std::string next = Path("next.txt");
   OpenTxtOutput(p.version, next.c_str(), Capture);
   FinishTxtOutput(next.c_str(), Capture);
-  EXPECT_EQ(Read(next), "# QVTB file name:  " + next + "\r\n# Processing completed successfully\r\n");
+  EXPECT_EQ(Read(next),
+            "# QVTB file name:  " + next + "\r\n# Processing completed successfully\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Values, TxtWriterBadValueTest,
-    ::testing::Values(
-        BadValue{"SystemName", 2, SpoilSystemName,
-                 "***ERROR: Value cannot be written as text in system 1",
-                 "## Error 4 logging system records"},
-        BadValue{"SectionText", 3, SpoilSectionText,
-                 "***ERROR: Value cannot be written as text in system 1",
-                 "## Error 4 logging system records"},
-        BadValue{"ExtraTextInVersion4", 4, SpoilExtraText,
-                 "***ERROR: Value cannot be written as text in system 1",
-                 "## Error 4 logging system records"},
-        BadValue{"FieldTypeZero", 4, SpoilFieldType,
-                 "***ERROR: Value cannot be written as text in field list 4",
-                 "## Error 4 logging field list records"},
-        BadValue{"FieldLabel", 3, SpoilFieldLabel,
-                 "***ERROR: Value cannot be written as text in field list 0",
-                 "## Error 4 logging field list records"},
-        BadValue{"MapName", 4, SpoilMapName,
-                 "***ERROR: Value cannot be written as text in field map 3",
-                 "## Error 4 logging map/config records"},
-        BadValue{"CharMapName", 2, SpoilCharMapName,
-                 "***ERROR: Value cannot be written as text in CharMap 2",
-                 "## Error 4 logging CharMap records"}),
+    ::testing::Values(BadValue{"SystemName", 2, SpoilSystemName,
+                               "***ERROR: Value cannot be written as text in system 1",
+                               "## Error 4 logging system records"},
+                      BadValue{"SectionText", 3, SpoilSectionText,
+                               "***ERROR: Value cannot be written as text in system 1",
+                               "## Error 4 logging system records"},
+                      BadValue{"ExtraTextInVersion4", 4, SpoilExtraText,
+                               "***ERROR: Value cannot be written as text in system 1",
+                               "## Error 4 logging system records"},
+                      BadValue{"FieldTypeZero", 4, SpoilFieldType,
+                               "***ERROR: Value cannot be written as text in field list 4",
+                               "## Error 4 logging field list records"},
+                      BadValue{"FieldLabel", 3, SpoilFieldLabel,
+                               "***ERROR: Value cannot be written as text in field list 0",
+                               "## Error 4 logging field list records"},
+                      BadValue{"MapName", 4, SpoilMapName,
+                               "***ERROR: Value cannot be written as text in field map 3",
+                               "## Error 4 logging map/config records"},
+                      BadValue{"CharMapName", 2, SpoilCharMapName,
+                               "***ERROR: Value cannot be written as text in CharMap 2",
+                               "## Error 4 logging CharMap records"}),
     [](const ::testing::TestParamInfo<BadValue>& i) { return std::string(i.param.name); });
 
 TEST_F(TxtWriterTest, TextsThatOnlyVersion4WritesDoNotFailOlderVersions) {
@@ -545,6 +556,19 @@ TEST_F(TxtWriterTest, FailedWritesAndClosesAreReportedByFinishWith6) {
   }
   // A later output of the run is unaffected.
   EXPECT_EQ(Write(4, Path("ok.txt")), 0);
+}
+
+TEST_F(TxtWriterTest, ExhaustedMemoryEndsTheBlockWith12) {
+  ASSERT_EQ(AddSystem(&db_, 1, Sys(SystemBuf(1, "A"))), 0);
+  std::string out = Path("mem.txt");
+  ASSERT_EQ(OpenTxtOutput(4, out.c_str(), Capture), 0);
+  env_.fail_alloc = true;
+  EXPECT_EQ(WriteTxtTable(&db_, Capture), 12);
+  env_.fail_alloc = false;
+  AbandonTxtOutput();
+  EXPECT_EQ(g_msgs.back(), (Msg{100, "## Error 12 logging system records"}));
+  std::vector<std::string> lines = Lines(out);
+  EXPECT_EQ(lines.back(), "## Error 12 logging system records");
 }
 
 TEST_F(TxtWriterTest, ScanStopsAtTheIndexCapacityWhenTheCountClaimsMore) {
