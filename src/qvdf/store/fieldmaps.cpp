@@ -86,7 +86,9 @@ bool FieldMapExists(TableDb* db, int id) {
 
 int ResolveFieldMap(TableDb* db, int id) {
   const FieldMapIndexEntry* e = MapEntry(db, id);
-  return e && e->nMapID != id ? e->nMapID : id;
+  // An entry added without a configuration is cleared; ID 0 names no map,
+  // so such an entry keeps its own record.
+  return e && e->nMapID != id && e->nMapID != 0 ? e->nMapID : id;
 }
 
 int GetFieldMapSize(TableDb* db, int id) {

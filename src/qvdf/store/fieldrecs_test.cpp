@@ -167,6 +167,14 @@ TEST_F(FieldRecsTest, SharedEntriesReadTheBaseRecord) {
   ASSERT_EQ(AddFieldMap(&db_, 9, &c, rectest::Map(plain)), 0);
   EXPECT_EQ(GetLastBaseMap(&db_), 5);
   EXPECT_EQ(AddFieldMap(&db_, 9, &c, rectest::Map(plain)), kErrRange);
+  // Without a configuration the entry is cleared and keeps its own record.
+  ASSERT_EQ(AddFieldMap(&db_, 11, nullptr, rectest::Map(plain)), 0);
+  EXPECT_EQ(ResolveFieldMap(&db_, 11), 11);
+  EXPECT_EQ(FieldMapIndex(&db_)[10].nMapID, 0);
+  Buf own(78);
+  ASSERT_EQ(ReadFieldMap(&db_, 11, nullptr, own.data(), GetFieldMapSize(&db_, 11)), 0);
+  EXPECT_EQ(own, plain);
+  ASSERT_EQ(DeleteFieldMap(&db_, 11), 0);
 
   EXPECT_EQ(ResolveFieldMap(&db_, 7), 5);
   EXPECT_EQ(ResolveFieldMap(&db_, 5), 5);
