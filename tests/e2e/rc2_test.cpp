@@ -129,22 +129,36 @@ TEST_F(Rc2Test, ResourceNameSuffixIsCarriedToTheOutput) {
 
 TEST_F(Rc2Test, TruncatedScriptStopsTheRun) {
   std::string script = Script(4, "in.rc2");
-  WriteFile("in.rc2", script.substr(0, script.find("\"TYPE=MAPS")));
-  e2e::RunResult r = Run({"in.rc2", "out.txt"});
-  EXPECT_EQ(r.exit_code, e2e::kExitFail);
-  EXPECT_TRUE(Contains(r.out + r.err, "Premature end of source rc2 file ")) << r.out << r.err;
-  EXPECT_FALSE(Exists("out.txt"));
-  EXPECT_TRUE(TempFiles().empty());
+  // Cut inside the maps, and where only the optional last block is lost.
+  for (const char* cut : {"\"TYPE=MAPS", "\"TYPE=TABLE"}) {
+    SCOPED_TRACE(cut);
+    ASSERT_NE(script.find(cut), std::string::npos);
+    WriteFile("in.rc2", script.substr(0, script.find(cut)));
+    e2e::RunResult r = Run({"in.rc2", "out.txt"});
+    EXPECT_EQ(r.exit_code, e2e::kExitFail);
+    EXPECT_TRUE(Contains(r.out + r.err, "Premature end of source rc2 file ")) << r.out << r.err;
+    EXPECT_FALSE(Exists("out.txt"));
+    EXPECT_TRUE(TempFiles().empty());
+  }
 
   WriteFile("in.rc2", "// no resource here\r\n\"TYPE=SYSTEM\\r\\n\",\r\n");
-  r = Run({"in.rc2", "out.txt"});
+  e2e::RunResult r = Run({"in.rc2", "out.txt"});
   EXPECT_EQ(r.exit_code, e2e::kExitFail);
   EXPECT_TRUE(Contains(r.out + r.err, "Premature end of source rc2 file ")) << r.out << r.err;
 }
 
-TEST_F(Rc2Test, OverlongResourceNameIsRefused) {
-  WriteFile("in.rc2", "_ZELM_ITB_TABLE_" + std::string(128, 'n') + " RCDATA BEGIN\r\n0,\r\nEND\r\n");
+TEST_F(Rc2Test, OverlongNamesAndLinesAreRefused) {
+  std::string script = Script(4, "in.rc2");
+  size_t at = script.find("\"TYPE=FIELDS");
+  WriteFile("in.rc2", script.substr(0, at) + "\"X=" + std::string(70000, 'x') + "\\r\\n\",\r\n" +
+                          script.substr(at));
   e2e::RunResult r = Run({"in.rc2", "out.txt"});
+  EXPECT_EQ(r.exit_code, e2e::kExitFail);
+  EXPECT_TRUE(Contains(r.out + r.err, "***ERROR: Line too long")) << r.out.substr(0, 2000);
+  EXPECT_FALSE(Exists("out.txt"));
+
+  WriteFile("in.rc2", "_ZELM_ITB_TABLE_" + std::string(128, 'n') + " RCDATA BEGIN\r\n0,\r\nEND\r\n");
+  r = Run({"in.rc2", "out.txt"});
   EXPECT_EQ(r.exit_code, e2e::kExitFail);
   EXPECT_TRUE(Contains(r.out + r.err, "Invalid resource name in rc2 file in.rc2")) << r.out << r.err;
   EXPECT_TRUE(Contains(r.out + r.err, kBadFormat));

@@ -7,7 +7,8 @@
 
 #include "qvutil/types.h"
 
-// Next text line into *line: 1, or 0 when no line is left.
+// Next text line into *line: 1; 0 when no line is left; -1 when the input
+// cannot be read on (already reported).
 using LineSourceFn = int (*)(std::string* line, MessageFn msg);
 
 // The line under test and whether it is still unconsumed.
@@ -19,7 +20,7 @@ struct LineCursor {
 // 0: the current record line has `key` (or key is empty); its value, cut at
 // its first CR, is copied into buf as at most size - 1 bytes and a NUL, and
 // the line is consumed. 1: the line has another key or no "=" at all; it
-// stays current. 2: no record line is left. Comment and blank lines are
-// passed over.
+// stays current. 2: no record line is left. kValueError (-1): the line
+// source failed. Comment and blank lines are passed over.
 int GetLineValue(LineCursor* cur, LineSourceFn next, const char* key, char* buf, int size,
                  MessageFn msg);

@@ -35,12 +35,13 @@ int ConvertTxtToRc2(platform::FileHandle src, platform::FileHandle dst, int vers
 // is found; 9 when the file is missing or cannot be opened. Empties the carry,
 // then stores the suffix found after "_zelm_itb_table_" (lower case).
 int OpenRc2Input(int version, const char* name, GetValueFn* getter, MessageFn msg, Rc2Carry* carry);
-// The next text line of the resource data, decoded and ended by CR LF: 1, or
-// 0 at the "0," line, at the end of the file ("Premature end of source rc2
-// file ") or after a raw line longer than the line limit ("***ERROR: Line
-// too long").
+// The next text line of the resource data, decoded and ended by CR LF: 1;
+// 0 at the "0," line or at the end of the file ("Premature end of source rc2
+// file "); -1 for a raw line longer than the line limit ("***ERROR: Line
+// too long"). After 0 or -1 every call returns 0.
 int ReadRc2Line(std::string* line, MessageFn msg);
-// Value getter over ReadRc2Line: 0, 1 or 2 (see GetValueFn).
+// Value getter over ReadRc2Line: 0, 1, 2, or kValueError after a line too
+// long (see GetValueFn).
 int GetRc2Value(const char* key, char* buf, int size, MessageFn msg);
 // 0; 6 when the script ended before its "0," line; 4 after a line too long.
 int CloseRc2Input(const char* name, MessageFn msg);

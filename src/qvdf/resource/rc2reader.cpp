@@ -91,6 +91,8 @@ int ScanHeader(ReaderState& r, const char* name, MessageFn msg, Rc2Carry* carry)
 int OpenRc2Input(int version, const char* name, GetValueFn* getter, MessageFn msg,
                  Rc2Carry* carry) {
   ReaderState& r = Reader();
+  Rc2Carry unused;
+  if (!carry) carry = &unused;
   std::memset(carry->szSuffix, 0, sizeof(carry->szSuffix));
   CloseQuietly(r);
   r.cursor = LineCursor();
@@ -134,7 +136,7 @@ int ReadRc2Line(std::string* line, MessageFn msg) {
     Send(msg, kTooLong);
     r.ended = true;
     r.failure = kErrBadFormat;
-    return 0;
+    return -1;
   }
   if (!DecodeRc2ScriptLine(raw, line)) {
     r.ended = true;

@@ -30,6 +30,7 @@ class Rc2ReaderTest : public rctest::ScratchTest {
     int rc = GetRc2Value(key, buf.data(), size, rctest::Record);
     if (rc == 1) return "<other>";
     if (rc == 2) return "<end>";
+    if (rc == -1) return "<error>";
     EXPECT_EQ(rc, 0);
     return std::string(buf.c_str());
   }
@@ -155,7 +156,7 @@ TEST_F(Rc2ReaderTest, LongLinesUpToTheLimit) {
                  "\\r\\n\",\r\n\"C=0,\\r\\n\",\r\n0,\r\n"),
             0);
   EXPECT_EQ(Get("A"), "1");
-  EXPECT_EQ(Get("B"), "<end>");
+  EXPECT_EQ(Get("B"), "<error>");
   EXPECT_EQ(Get("C"), "<end>");
   ASSERT_EQ(Recorded().size(), 1u);
   EXPECT_EQ(Recorded()[0], std::make_pair(100, std::string("***ERROR: Line too long")));
