@@ -2,6 +2,7 @@
 // versions 3 and 4, escaping, comments, the carried resource-name suffix,
 // truncated scripts, and the module reader's failures that need no toolchain.
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -191,6 +192,27 @@ TEST_F(Rc2Test, ModuleFailuresWithoutToolchain) {
   EXPECT_EQ(r.exit_code, e2e::kExitFail);
   EXPECT_TRUE(Contains(r.out + r.err, kBadFormat)) << r.out << r.err;
   EXPECT_FALSE(Exists("out.txt"));
+}
+
+TEST_F(Rc2Test, DoubleByteTrailBytesAreNotEscaped) {
+  // In code page 932, 0x83 0x5C is one character whose second byte is a
+  // backslash: it must pass through the literal unchanged.
+  std::string source = e2e::SourceFile("tests/data/rc2/source.txt");
+  size_t at = source.find("\"Second\"");
+  ASSERT_NE(at, std::string::npos);
+  source.replace(at, 8, "\"S\x83\x5C\"");
+  WriteFile("source.txt", source);
+  const std::map<std::string, std::string> env = {{"TBLCONV_CODEPAGE", "932"}};
+  ASSERT_EQ(Run({"source.txt", "t.txt"}, env).exit_code, 0);
+  const std::string text = ReadFile("t.txt");
+  ASSERT_TRUE(Contains(text, ",\"S\x83\x5C\","));
+  e2e::RunResult r = Run({"t.txt", "t.rc2"}, env);
+  ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+  EXPECT_TRUE(Contains(ReadFile("t.rc2"), ",\"\"S\x83\x5C\"\",")) << ReadFile("t.rc2");
+  Remove("t.txt");
+  r = Run({"t.rc2", "t.txt"}, env);
+  ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+  EXPECT_EQ(ReadFile("t.txt"), text);
 }
 
 }  // namespace
