@@ -78,6 +78,19 @@ int LoadTable(TableDb* db) {
   // The map record of ID k lives in root slot k.
   if (db->file.header.dwRootSlots < static_cast<uint32_t>(h.nFieldMapSlots) + 1)
     return kErrBadFormat;
+  // Header and index blocks are written back in place at close: two that
+  // share bytes would overwrite each other.
+  const uint32_t at[5] = {hdr, h.dwSystemIndexBlock, h.dwFieldListIndexBlock,
+                          h.dwFieldMapIndexBlock, h.dwCharMapIndexBlock};
+  uint64_t end[5];
+  for (int i = 0; i < 5; ++i) {
+    uint32_t n = 0;
+    BlockLength(db, at[i], &n);
+    end[i] = uint64_t{at[i]} + sizeof(BlockHeader) + n;
+  }
+  for (int i = 0; i < 5; ++i)
+    for (int j = i + 1; j < 5; ++j)
+      if (at[i] < end[j] && at[j] < end[i]) return kErrBadFormat;
   return kOk;
 }
 

@@ -81,7 +81,8 @@ int CreateTable(const char* path);
 // Opens a table: mode 1 read-write, 0 read-only, 2 read-write unless the
 // file is read-only. 0; 9 when the file is missing; 4 for a bad header block,
 // magic, version (only 4), negative count or capacity, or an index block
-// longer than its capacity or lying outside the data; 12 out of memory (a
+// longer than its capacity, lying outside the data or sharing bytes with
+// the header or another index, or too few root slots; 12 out of memory (a
 // capacity of 0 too); 50 for an index block shorter than its capacity; 6
 // for a failed read; any code of Open. The code is kept as last error; on
 // failure db is left closed with nothing allocated.

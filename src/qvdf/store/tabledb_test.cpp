@@ -157,6 +157,13 @@ TEST_F(TableDbTest, CapacitiesMustMatchTheirBlocks) {
   }
   // A field-map capacity needs as many root slots (plus the header's).
   EXPECT_EQ(OpenPatched([](Bytes& b) { PutU32(b, 4, 512); }), 4);
+  // Index blocks that share bytes with each other or with the header.
+  EXPECT_EQ(OpenPatched([](Bytes& b) { PutU32(b, kHdr + 32, 164); }), 4);
+  EXPECT_EQ(OpenPatched([](Bytes& b) {
+              PutU32(b, kHdr + 20, 28 + 64);  // inside the header block
+              PutU32(b, 28 + 64, 256);
+            }),
+            4);
 }
 
 TEST_F(TableDbTest, TruncatedTablesAreRefused) {
