@@ -1,8 +1,8 @@
 // The table database: a data file holding the 128-byte TableHeader (root
 // slot 0) and four index arrays through which systems, field lists, field
 // maps and charmaps are found. The same file, compacted, is an .itb table.
-// Record operations live in systems.h, fieldlists.h, fieldmaps.h and
-// charmaps.h; all take the TableDb first and keep the last failing code.
+// Record operations are declared in store.h; all take the TableDb first and
+// keep the last failing code.
 #pragma once
 
 #include <cstdint>
