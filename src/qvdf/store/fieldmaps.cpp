@@ -73,6 +73,27 @@ int DeleteFieldMapsOf(TableDb* db, uint16_t system, int section) {
   return kOk;
 }
 
+bool ReserveBlock(MemBlock* buf, int* have, int size) {
+  if (size <= *have) return true;
+  bool ok = buf->get() ? buf->ReAlloc(size) : buf->Alloc(size);
+  *have = ok ? size : 0;
+  return ok;
+}
+
+int ReadMapRecord(TableDb* db, int id, MemBlock* buf, int* have, int* len) {
+  if (int rc = RequireOpen(db)) return rc;
+  int r = ResolveFieldMap(db, id);
+  uint32_t addr = r >= 1 && r <= db->header.nFieldMapSlots ? GetRoot(&db->file, r) : 0;
+  if (!addr) return SetError(db, kErrSlotEmpty);
+  uint32_t stored = 0;
+  if (int rc = BlockLength(db, addr, &stored)) return SetError(db, rc);
+  if (!MapLengthOk(stored)) return CorruptRecord(db);
+  if (!ReserveBlock(buf, have, static_cast<int>(stored))) return SetError(db, kErrNoMemory);
+  if (Read(&db->file, addr, buf->get(), stored) != stored) return SetError(db, kErrIo);
+  *len = static_cast<int>(stored);
+  return kOk;
+}
+
 int CountFieldMaps(TableDb* db) { return IsTableOpen(db) ? db->header.nFieldMaps : 0; }
 
 int FieldMapSlots(TableDb* db) { return IsTableOpen(db) ? db->header.nFieldMapSlots : 0; }

@@ -24,17 +24,17 @@ class BlockCopier {
     uint32_t largest = src_->header.dwLargestBlock;
     // No block can be larger than the data in front of the root array.
     if (largest > src_->header.dwRootArrayOffset) return kErrBadFormat;
-    if (!buf_.Alloc(largest ? largest : 1)) return kErrNoMemory;
+    // One byte more than the largest block tells a larger one apart.
+    if (!buf_.Alloc(size_t{largest} + 1)) return kErrNoMemory;
     size_ = largest;
     return kOk;
   }
 
   // Reads the block at addr into the buffer; *len receives its length.
   int Load(uint32_t addr, uint32_t* len) {
-    uint32_t n = GetLength(src_, addr);
-    if (n == 0) return kErrIo;
+    uint32_t n = Read(src_, addr, buf_.get(), size_ + 1);
+    if (n == 0 && src_->nLastCode != kOk) return kErrIo;
     if (n > size_) return kErrBadFormat;
-    if (Read(src_, addr, buf_.get(), n) != n) return kErrIo;
     *len = n;
     return kOk;
   }

@@ -21,15 +21,6 @@ void Say(MessageFn msg, int level, const std::string& text) {
   SendMessage(msg, level, text.c_str());
 }
 
-// Makes buf at least size bytes, keeping its contents. false: no memory.
-bool Reserve(MemBlock* buf, int* have, int size) {
-  if (size <= *have) return true;
-  bool ok = buf->get() ? buf->ReAlloc(size) : buf->Alloc(size);
-  if (!ok) return *have = 0, false;
-  *have = size;
-  return true;
-}
-
 // Whether system app of t has a section with the given ID; reads the system
 // once per run of lists of the same application.
 class SectionProbe {
@@ -114,7 +105,7 @@ int CopySystem(TableDb* src, TableDb* dst, int id, uint32_t setBits, uint32_t cl
 int CopyFieldLists(TableDb* src, TableDb* dst, bool filter, MessageFn msg) {
   MemBlock buf;
   int have = 0;
-  if (!Reserve(&buf, &have, kListScratch)) return kErrNoMemory;
+  if (!ReserveBlock(&buf, &have, kListScratch)) return kErrNoMemory;
   SectionProbe probe(dst);
   int count = CountFieldLists(src), slots = FieldListSlots(src), met = 0;
   for (int k = 0; k < slots && met < count; ++k) {
@@ -129,7 +120,7 @@ int CopyFieldLists(TableDb* src, TableDb* dst, bool filter, MessageFn msg) {
     }
     int size = GetFieldListSize(src, k);
     if (size <= 0) return GetError(src) ? GetError(src) : kErrBadFormat;
-    if (!Reserve(&buf, &have, size)) return kErrNoMemory;
+    if (!ReserveBlock(&buf, &have, size)) return kErrNoMemory;
     if (int rc = ReadFieldList(src, k, buf.get(), size)) return rc;
     const FieldListRecord* rec = buf.as<FieldListRecord>();
     if (int rc = AddFieldList(dst, k, rec)) return rc;
@@ -146,7 +137,7 @@ int CopyFieldLists(TableDb* src, TableDb* dst, bool filter, MessageFn msg) {
 int CopyFieldMaps(TableDb* src, TableDb* dst, bool filter, MessageFn msg) {
   MemBlock buf;
   int have = 0;
-  if (!Reserve(&buf, &have, kMapScratch)) return kErrNoMemory;
+  if (!ReserveBlock(&buf, &have, kMapScratch)) return kErrNoMemory;
   int count = CountFieldMaps(src), slots = FieldMapSlots(src), met = 0;
   for (int k = 1; k <= slots && met < count; ++k) {
     if (!FieldMapExists(src, k)) continue;
@@ -156,16 +147,14 @@ int CopyFieldMaps(TableDb* src, TableDb* dst, bool filter, MessageFn msg) {
     uint16_t srcSys = static_cast<uint16_t>(config.dwSource >> 16);
     uint16_t dstSys = static_cast<uint16_t>(config.dwTarget >> 16);
     if (filter && !(SystemExists(dst, srcSys) && SystemExists(dst, dstSys))) continue;
-    int size = GetFieldMapSize(src, k);
-    if (size <= 0) return GetError(src) ? GetError(src) : kErrBadFormat;
-    if (!Reserve(&buf, &have, size)) return kErrNoMemory;
-    if (int rc = ReadFieldMap(src, k, &config, buf.get(), size)) return rc;
+    int size = 0;
+    if (int rc = ReadMapRecord(src, k, &buf, &have, &size)) return rc;
     // A record shorter than its source list in the target leaves the
     // remaining fields unmapped; nothing past the stored record is read.
     int stored = (size - kFieldMapFixedSize) / 2;
     int wanted = GetFieldListCount(dst, buf.as<FieldMapRecord>()->nSourceList);
     if (wanted > stored) {
-      if (!Reserve(&buf, &have, FieldMapRecordSize(wanted))) return kErrNoMemory;
+      if (!ReserveBlock(&buf, &have, FieldMapRecordSize(wanted))) return kErrNoMemory;
       for (int i = stored; i < wanted; ++i) SetMapEntry(buf.as<FieldMapRecord>(), i, -1);
     }
     if (int rc = AddFieldMap(dst, k, &config, buf.as<FieldMapRecord>())) return rc;

@@ -36,6 +36,14 @@ int ReadWholeSystem(TableDb* db, int id, MemBlock* buf, int* size);
 // index entry. 0; 13; 4; 6 (stored as the last error).
 int ReadFieldListHead(TableDb* db, int id, FieldListRecord* head);
 
+// Makes buf at least size bytes, keeping its contents; *have is its size.
+// false when memory runs out (the block is then empty and *have 0).
+bool ReserveBlock(MemBlock* buf, int* have, int size);
+// Reads the record that entry id resolves to, whole, into buf (grown as
+// needed); *len receives its length. 0; 10 no record; 4 malformed; 12; 6.
+// Stores a failing code as the last error.
+int ReadMapRecord(TableDb* db, int id, MemBlock* buf, int* have, int* len);
+
 // Deletes every field-map entry whose source or target system is `system`
 // (and, when section >= 0, whose section on that side is `section`),
 // together with every entry that shares its map record. One pass marks, one
