@@ -7,11 +7,11 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/pe_test_builder.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/pe_test_builder.h"
 
 namespace platform {
 namespace {
@@ -29,10 +29,11 @@ int Find(const Bytes& img, const std::string& name, std::string* text, int type 
 }
 
 BuiltPe TableModule(bool plus = false) {
-  return BuildPe(plus, {{6, "STRINGS", {"strings"}},
-                        {10, "OTHER", {"other data"}},
-                        {10, kName, {kTable, "second language"}},
-                        {10, "#7", {"by number"}}},
+  return BuildPe(plus,
+                 {{6, "STRINGS", {"strings"}},
+                  {10, "OTHER", {"other data"}},
+                  {10, kName, {kTable, "second language"}},
+                  {10, "#7", {"by number"}}},
                  2);
 }
 
@@ -86,8 +87,10 @@ TEST(PeResource, EveryTruncationIsRefused) {
       // The wanted data is not the last resource, so only cuts before its
       // end must fail; the rest may still find it intact.
       int rc = Find(cut, kName, nullptr);
-      if (n < pe.data + kTable.size()) EXPECT_EQ(rc, 4) << "cut at " << n;
-      else EXPECT_EQ(rc, 0) << "cut at " << n;
+      if (n < pe.data + kTable.size())
+        EXPECT_EQ(rc, 4) << "cut at " << n;
+      else
+        EXPECT_EQ(rc, 0) << "cut at " << n;
     }
   }
 }
@@ -114,8 +117,12 @@ const Damage kDamages[] = {
     {"section data past the end",
      [](BuiltPe& pe, bool) { Put32(pe.img, pe.sections + 20, 0x7FFFFFF0u); }},
     {"section raw size larger than the file",
-     [](BuiltPe& pe, bool) { Put32(pe.img, pe.sections + 16, 0xFFFFFFFFu); Put32(pe.img, pe.sections + 20, 0xFFFFFF00u); }},
-    {"huge entry count in the root", [](BuiltPe& pe, bool) { Put16(pe.img, pe.rsrc + 14, 0xFFFF); }},
+     [](BuiltPe& pe, bool) {
+       Put32(pe.img, pe.sections + 16, 0xFFFFFFFFu);
+       Put32(pe.img, pe.sections + 20, 0xFFFFFF00u);
+     }},
+    {"huge entry count in the root",
+     [](BuiltPe& pe, bool) { Put16(pe.img, pe.rsrc + 14, 0xFFFF); }},
     {"huge named count in the name directory",
      [](BuiltPe& pe, bool) { Put16(pe.img, pe.name_dir + 12, 0xFFFF); }},
     {"root entry pointing to the root itself",
@@ -124,21 +131,25 @@ const Damage kDamages[] = {
      }},
     {"language directory pointing to itself",
      [](BuiltPe& pe, bool) {
-       Put32(pe.img, pe.lang_dir + 20,
-             0x80000000u | static_cast<uint32_t>(pe.lang_dir - pe.rsrc));
+       Put32(pe.img, pe.lang_dir + 20, 0x80000000u | static_cast<uint32_t>(pe.lang_dir - pe.rsrc));
      }},
     {"name string past the end",
      [](BuiltPe& pe, bool) {
        // The first named entry of the name directory is "OTHER"; ours is next.
        Put32(pe.img, pe.name_dir + 16, 0x80000000u | 0x7FFFFFF0u);
      }},
-    {"name string length past the end", [](BuiltPe& pe, bool) { Put16(pe.img, pe.name_str, 0xFFFF); }},
+    {"name string length past the end",
+     [](BuiltPe& pe, bool) { Put16(pe.img, pe.name_str, 0xFFFF); }},
     {"subdirectory past the end",
      [](BuiltPe& pe, bool) { Put32(pe.img, pe.name_dir + 20 + 8, 0x80000000u | 0x7FFFFFF0u); }},
-    {"data entry past the end", [](BuiltPe& pe, bool) { Put32(pe.img, pe.lang_dir + 20, 0x7FFFFFF0u); }},
-    {"data size past the section", [](BuiltPe& pe, bool) { Put32(pe.img, pe.data_entry + 4, 0xFFFFFFFFu); }},
-    {"data RVA outside every section", [](BuiltPe& pe, bool) { Put32(pe.img, pe.data_entry, 0x50); }},
-    {"data RVA wrapping around", [](BuiltPe& pe, bool) { Put32(pe.img, pe.data_entry, 0xFFFFFFFFu); }},
+    {"data entry past the end",
+     [](BuiltPe& pe, bool) { Put32(pe.img, pe.lang_dir + 20, 0x7FFFFFF0u); }},
+    {"data size past the section",
+     [](BuiltPe& pe, bool) { Put32(pe.img, pe.data_entry + 4, 0xFFFFFFFFu); }},
+    {"data RVA outside every section",
+     [](BuiltPe& pe, bool) { Put32(pe.img, pe.data_entry, 0x50); }},
+    {"data RVA wrapping around",
+     [](BuiltPe& pe, bool) { Put32(pe.img, pe.data_entry, 0xFFFFFFFFu); }},
 };
 
 TEST(PeResource, DamagedImagesAreRefused) {

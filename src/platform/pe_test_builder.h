@@ -24,8 +24,8 @@ struct TestRes {
 // for damaging them.
 struct BuiltPe {
   Bytes img;
-  size_t opt = 0, sections = 0, rsrc = 0, name_dir = 0, lang_dir = 0, data_entry = 0,
-         name_str = 0, data = 0;
+  size_t opt = 0, sections = 0, rsrc = 0, name_dir = 0, lang_dir = 0, data_entry = 0, name_str = 0,
+         data = 0;
 };
 
 inline constexpr uint32_t kSectionRva = 0x1000;

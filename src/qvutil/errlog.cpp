@@ -40,7 +40,8 @@ platform::Env* E() { return platform::Env::Get(); }
 std::string LongTime() {
   std::time_t now = std::time(nullptr);
   char buf[32] = "";
-  if (const std::tm* tm = std::localtime(&now)) std::strftime(buf, sizeof buf, "%a %b %d %H:%M:%S %Y", tm);
+  if (const std::tm* tm = std::localtime(&now))
+    std::strftime(buf, sizeof buf, "%a %b %d %H:%M:%S %Y", tm);
   return buf;
 }
 
@@ -117,9 +118,11 @@ int OpenErrorLog(platform::FileHandle* h) {
     ++g.failed_opens;
     return err;
   }
-  if (size == 0) WriteAll(*h, LongTime().substr(0, 24) + " -- Zelm Technology Corvane Log File --\r\n\r\n");
+  if (size == 0)
+    WriteAll(*h, LongTime().substr(0, 24) + " -- Zelm Technology Corvane Log File --\r\n\r\n");
   if (retries > 0) {
-    WriteAll(*h, "\r\n\r\n** " + std::to_string(retries) + " QV_OPEN Retries Were Required **\r\n\r\n");
+    WriteAll(*h,
+             "\r\n\r\n** " + std::to_string(retries) + " QV_OPEN Retries Were Required **\r\n\r\n");
   }
   if (g.failed_opens > 0) {
     WriteAll(*h, "\r\n\r\n** The previous " + std::to_string(g.failed_opens) +
@@ -150,8 +153,8 @@ int BuiltinError(const char* source, int line, int a, int b) {
 long BuiltinErrorL(const char* source, int line, long a, long b) {
   char buf[512];
   std::snprintf(buf, sizeof buf, "%.24s: Error 0x%lx.%ld.0x%lx.%d at %.256s line %d%s",
-                LongTime().c_str(), static_cast<unsigned long>(a), a,
-                static_cast<unsigned long>(b), static_cast<int>(b), source, line, "\r\n");
+                LongTime().c_str(), static_cast<unsigned long>(a), a, static_cast<unsigned long>(b),
+                static_cast<int>(b), source, line, "\r\n");
   WriteEntry(buf);
   return b;
 }

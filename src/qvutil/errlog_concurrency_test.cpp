@@ -47,8 +47,8 @@ TEST_F(ErrorLogProcesses, ConcurrentWritersLoseAndTearNothing) {
   std::ostringstream cmd;
   for (int i = 1; i <= kWriters; ++i) {
     cmd << "TMPDIR='" << tmp.dir() << "' TBLCONV_ERRLOG_WRITER_LOG='" << tmp.Path("ZmTrace.log")
-        << "' TBLCONV_ERRLOG_WRITER_ID=" << i << " TBLCONV_ERRLOG_WRITER_COUNT=" << kEntries
-        << " '" << self << "' --gtest_filter=ErrorLogProcesses.* >/dev/null & p" << i << "=$!\n";
+        << "' TBLCONV_ERRLOG_WRITER_ID=" << i << " TBLCONV_ERRLOG_WRITER_COUNT=" << kEntries << " '"
+        << self << "' --gtest_filter=ErrorLogProcesses.* >/dev/null & p" << i << "=$!\n";
   }
   for (int i = 1; i <= kWriters; ++i) cmd << "wait $p" << i << " || exit 1\n";
   ASSERT_EQ(std::system(cmd.str().c_str()), 0) << cmd.str();
@@ -56,11 +56,10 @@ TEST_F(ErrorLogProcesses, ConcurrentWritersLoseAndTearNothing) {
   const std::regex entry("<T>: Error w([0-9]+)n([0-9]+)\\.([0-9]+) at writer line ([0-9]+)");
   std::map<std::pair<int, int>, int> seen;
   int files = 0;
-  const char* names[] = {"ZmTrace.log", "ZmTrace.bk0", "ZmTrace.bk1", "ZmTrace.bk2",
-                         "ZmTrace.bk3", "ZmTrace.bk4", "ZmTrace.bk5", "ZmTrace.bk6",
-                         "ZmTrace.bk7", "ZmTrace.bk8", "ZmTrace.bk9", "ZmTrace.bka",
-                         "ZmTrace.bkb", "ZmTrace.bkc", "ZmTrace.bkd", "ZmTrace.bke",
-                         "ZmTrace.bkf"};
+  const char* names[] = {"ZmTrace.log", "ZmTrace.bk0", "ZmTrace.bk1", "ZmTrace.bk2", "ZmTrace.bk3",
+                         "ZmTrace.bk4", "ZmTrace.bk5", "ZmTrace.bk6", "ZmTrace.bk7", "ZmTrace.bk8",
+                         "ZmTrace.bk9", "ZmTrace.bka", "ZmTrace.bkb", "ZmTrace.bkc", "ZmTrace.bkd",
+                         "ZmTrace.bke", "ZmTrace.bkf"};
   for (const char* name : names) {
     if (!tmp.Exists(name)) break;  // the backups form an unbroken chain
     ++files;

@@ -50,10 +50,10 @@ TEST_F(ErrorLog, EveryEntryHasItsExactText) {
   EXPECT_EQ(t.Trace00("plain"), 0);
   EXPECT_EQ(t.Trace1("qvdf\\x", 44, "traced"), 0);
   EXPECT_EQ(Untimed(Log()),
-            kBanner + "<T>: Error 0xff.255.0xfffffffffffffffe.-2 at m line 1\r\n" +
-                "<T>: Error " + std::string(150, 't') + ".5 at " + std::string(256, 's') +
-                " line 2\r\n" + "<T>: Error text.123456789.-9 at m line 3\r\n" + "<t>: " +
-                std::string(490, 'z') + "\r\n" + "plain\r\n" + "<t>: traced at qvdf\\x line 44\r\n");
+            kBanner + "<T>: Error 0xff.255.0xfffffffffffffffe.-2 at m line 1\r\n" + "<T>: Error " +
+                std::string(150, 't') + ".5 at " + std::string(256, 's') + " line 2\r\n" +
+                "<T>: Error text.123456789.-9 at m line 3\r\n" + "<t>: " + std::string(490, 'z') +
+                "\r\n" + "plain\r\n" + "<t>: traced at qvdf\\x line 44\r\n");
 
   EXPECT_EQ(t.BackupLogFile(), 0);
   t.SetProfileID("p");
@@ -85,8 +85,8 @@ TEST_F(ErrorLog, RotatesWhenTheLogReachesTheLimit) {
   ErrorLogTrace00("third");
   EXPECT_EQ(tmp.Read("ZmTrace.bk0"), std::string(300, 'c'));
   EXPECT_EQ(tmp.Read("ZmTrace.bk1"), std::string(200, 'b'));
-  EXPECT_EQ(Files(), (std::set<std::string>{"ZmTrace.log", "ZmTrace.bk0", "ZmTrace.bk1",
-                                            "qvoptcfg.cfg"}));
+  EXPECT_EQ(Files(),
+            (std::set<std::string>{"ZmTrace.log", "ZmTrace.bk0", "ZmTrace.bk1", "qvoptcfg.cfg"}));
 }
 
 TEST_F(ErrorLog, BackupSettingZeroStillKeepsOneBackup) {
@@ -142,7 +142,8 @@ TEST_F(ErrorLog, DeleteFollowsTheBackupSetting) {
 // sleeping through them.
 class FlakyLogEnv : public platform::EnvWrapper {
  public:
-  explicit FlakyLogEnv(std::string log) : EnvWrapper(platform::DefaultEnv()), log_(std::move(log)) {}
+  explicit FlakyLogEnv(std::string log)
+      : EnvWrapper(platform::DefaultEnv()), log_(std::move(log)) {}
   int OpenFile(const std::string& p, platform::Access a, platform::Disposition d,
                platform::FileHandle* out) override {
     if (p == log_ && fails > 0) {
@@ -171,9 +172,8 @@ TEST_F(ErrorLog, FailedOpensAreRetriedThenCountedAsLost) {
   env.fails = 3;
   EXPECT_EQ(ErrorLogError("m", 1, 2, 3), 3);
   EXPECT_EQ(env.sleeps, 3);
-  EXPECT_EQ(Untimed(Log()),
-            kBanner + "\r\n\r\n** 3 QV_OPEN Retries Were Required **\r\n\r\n" +
-                "<T>: Error 2.3 at m line 1\r\n");
+  EXPECT_EQ(Untimed(Log()), kBanner + "\r\n\r\n** 3 QV_OPEN Retries Were Required **\r\n\r\n" +
+                                "<T>: Error 2.3 at m line 1\r\n");
 
   tmp.Write("ZmTrace.log", "");
   env.sleeps = 0;

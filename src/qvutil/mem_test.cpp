@@ -37,8 +37,9 @@ TEST_F(Mem, LoggingIsOffUnlessTheOptionsFileSaysSo) {
   ASSERT_NE(p, nullptr);
   EXPECT_NE(h, 0u);
   MemFree(h, p);
-  EXPECT_EQ(Options(),
-            "[General]\r\nErrLogMaxSize=500000\r\nErrLogBackups=0\r\n\r\n[qvwin]\r\nHeapLogging=0\r\n");
+  EXPECT_EQ(
+      Options(),
+      "[General]\r\nErrLogMaxSize=500000\r\nErrLogBackups=0\r\n\r\n[qvwin]\r\nHeapLogging=0\r\n");
   EXPECT_FALSE(tmp.Exists("ZmTrace.log"));
   // Read once: switching it on now changes nothing in this process.
   LogOn();
@@ -110,12 +111,11 @@ TEST_F(Mem, ReAllocShowsWhatChanged) {
 
   std::string log = Untimed(Log());
   std::string lines = log.substr(log.find("[Unknown]   ReAlloc"));
-  EXPECT_EQ(lines,
-            "[Unknown]   ReAlloc " + Hex8(h) + "  " + Ptr(p) +
-                "      --        --            4\r\n\r\n" +
-                "[Unknown]   ReAlloc " + Hex8(moved) + "  " + Ptr(q) + "   " + Hex8(h) + "  " +
-                Ptr(p) + "        64\r\n\r\n" + "[Unknown]   Free    " + Hex8(moved) + "  " +
-                Ptr(q) + "      --        --            1\r\n\r\n");
+  EXPECT_EQ(lines, "[Unknown]   ReAlloc " + Hex8(h) + "  " + Ptr(p) +
+                       "      --        --            4\r\n\r\n" + "[Unknown]   ReAlloc " +
+                       Hex8(moved) + "  " + Ptr(q) + "   " + Hex8(h) + "  " + Ptr(p) +
+                       "        64\r\n\r\n" + "[Unknown]   Free    " + Hex8(moved) + "  " + Ptr(q) +
+                       "      --        --            1\r\n\r\n");
 }
 
 TEST_F(Mem, FailedReAllocLosesTheBlock) {

@@ -67,10 +67,22 @@ int OpenFileMode(const char* path, int mode, int* status, FileHandle* handle,
   Access access;
   Disposition disp;
   switch (mode) {
-    case kModeRead: access = Access::kRead; disp = Disposition::kOpenExisting; break;
-    case kModeWrite: access = Access::kWrite; disp = Disposition::kCreateAlways; break;
-    case kModeAppend: access = Access::kWrite; disp = Disposition::kAppend; break;
-    case kModeReadWrite: access = Access::kReadWrite; disp = Disposition::kOpenExisting; break;
+    case kModeRead:
+      access = Access::kRead;
+      disp = Disposition::kOpenExisting;
+      break;
+    case kModeWrite:
+      access = Access::kWrite;
+      disp = Disposition::kCreateAlways;
+      break;
+    case kModeAppend:
+      access = Access::kWrite;
+      disp = Disposition::kAppend;
+      break;
+    case kModeReadWrite:
+      access = Access::kReadWrite;
+      disp = Disposition::kOpenExisting;
+      break;
     default:
       *handle = platform::kInvalidHandle;
       return -1;

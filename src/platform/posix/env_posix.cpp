@@ -34,19 +34,31 @@ Env* DefaultEnv() {
 
 void ReloadDefaultEnvSettings() { static_cast<PosixEnv*>(DefaultEnv())->LoadCodePage(); }
 
-int PosixEnv::OpenFile(const std::string& path, Access access, Disposition disp,
-                       FileHandle* out) {
+int PosixEnv::OpenFile(const std::string& path, Access access, Disposition disp, FileHandle* out) {
   int flags = O_CLOEXEC;
   switch (access) {
-    case Access::kRead: flags |= O_RDONLY; break;
-    case Access::kWrite: flags |= O_WRONLY; break;
-    case Access::kReadWrite: flags |= O_RDWR; break;
+    case Access::kRead:
+      flags |= O_RDONLY;
+      break;
+    case Access::kWrite:
+      flags |= O_WRONLY;
+      break;
+    case Access::kReadWrite:
+      flags |= O_RDWR;
+      break;
   }
   switch (disp) {
-    case Disposition::kOpenExisting: break;
-    case Disposition::kCreateAlways: flags |= O_CREAT | O_TRUNC; break;
-    case Disposition::kOpenAlways: flags |= O_CREAT; break;
-    case Disposition::kAppend: flags |= O_CREAT | O_APPEND; break;
+    case Disposition::kOpenExisting:
+      break;
+    case Disposition::kCreateAlways:
+      flags |= O_CREAT | O_TRUNC;
+      break;
+    case Disposition::kOpenAlways:
+      flags |= O_CREAT;
+      break;
+    case Disposition::kAppend:
+      flags |= O_CREAT | O_APPEND;
+      break;
   }
   int fd;
   do {
@@ -101,8 +113,7 @@ long PosixEnv::WriteFile(FileHandle h, const void* buf, size_t n) {
 long PosixEnv::ReadAt(FileHandle h, uint64_t off, void* buf, size_t n) {
   size_t done = 0;
   while (done < n) {
-    ssize_t r = pread(h, static_cast<char*>(buf) + done, n - done,
-                      static_cast<off_t>(off + done));
+    ssize_t r = pread(h, static_cast<char*>(buf) + done, n - done, static_cast<off_t>(off + done));
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) {
       SaveLastError();
@@ -117,8 +128,8 @@ long PosixEnv::ReadAt(FileHandle h, uint64_t off, void* buf, size_t n) {
 long PosixEnv::WriteAt(FileHandle h, uint64_t off, const void* buf, size_t n) {
   size_t done = 0;
   while (done < n) {
-    ssize_t r = pwrite(h, static_cast<const char*>(buf) + done, n - done,
-                       static_cast<off_t>(off + done));
+    ssize_t r =
+        pwrite(h, static_cast<const char*>(buf) + done, n - done, static_cast<off_t>(off + done));
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) {
       if (r < 0) SaveLastError();
@@ -130,7 +141,9 @@ long PosixEnv::WriteAt(FileHandle h, uint64_t off, const void* buf, size_t n) {
 }
 
 int64_t PosixEnv::Seek(FileHandle h, int64_t off, SeekFrom from) {
-  int whence = from == SeekFrom::kBegin ? SEEK_SET : from == SeekFrom::kCurrent ? SEEK_CUR : SEEK_END;
+  int whence = from == SeekFrom::kBegin     ? SEEK_SET
+               : from == SeekFrom::kCurrent ? SEEK_CUR
+                                            : SEEK_END;
   off_t r = lseek(h, static_cast<off_t>(off), whence);
   if (r < 0) {
     SaveLastError();

@@ -15,8 +15,7 @@ class PosixEnv : public Env {
   PosixEnv();
 
   // files (env_posix.cpp)
-  int OpenFile(const std::string& path, Access access, Disposition disp,
-               FileHandle* out) override;
+  int OpenFile(const std::string& path, Access access, Disposition disp, FileHandle* out) override;
   long ReadFile(FileHandle h, void* buf, size_t n) override;
   long WriteFile(FileHandle h, const void* buf, size_t n) override;
   long ReadAt(FileHandle h, uint64_t off, void* buf, size_t n) override;
@@ -28,8 +27,8 @@ class PosixEnv : public Env {
 
   // names and attributes (files_posix.cpp)
   std::string TempDirectory() override;
-  int CreateUniqueFile(const std::string& dir, const std::string& prefix,
-                       std::string* path, FileHandle* h) override;
+  int CreateUniqueFile(const std::string& dir, const std::string& prefix, std::string* path,
+                       FileHandle* h) override;
   bool GetAttributes(const std::string& path, FileAttributes* attrs) override;
   int RemoveFile(const std::string& path) override;
   int RenameFile(const std::string& from, const std::string& to) override;

@@ -4,10 +4,9 @@
 #include "platform/posix/env_posix.h"
 
 #include <errno.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
@@ -79,8 +78,10 @@ class CodePage : public ::testing::Test {
 TEST_F(CodePage, LeadByteRanges) {
   Env* env = DefaultEnv();
   Select("932");
-  for (int c : {0x81, 0x9F, 0xE0, 0xFC}) EXPECT_TRUE(env->IsLeadByte(static_cast<unsigned char>(c))) << c;
-  for (int c : {0x41, 0x80, 0xA0, 0xDF, 0xFD, 0xFF}) EXPECT_FALSE(env->IsLeadByte(static_cast<unsigned char>(c))) << c;
+  for (int c : {0x81, 0x9F, 0xE0, 0xFC})
+    EXPECT_TRUE(env->IsLeadByte(static_cast<unsigned char>(c))) << c;
+  for (int c : {0x41, 0x80, 0xA0, 0xDF, 0xFD, 0xFF})
+    EXPECT_FALSE(env->IsLeadByte(static_cast<unsigned char>(c))) << c;
   for (const char* cp : {"936", "949", "950"}) {
     Select(cp);
     EXPECT_TRUE(env->IsLeadByte(0x81)) << cp;
@@ -91,7 +92,8 @@ TEST_F(CodePage, LeadByteRanges) {
   }
   for (const char* cp : {"1252", "", "9320"}) {
     Select(cp);
-    for (int c = 0; c < 256; ++c) ASSERT_FALSE(env->IsLeadByte(static_cast<unsigned char>(c))) << cp;
+    for (int c = 0; c < 256; ++c)
+      ASSERT_FALSE(env->IsLeadByte(static_cast<unsigned char>(c))) << cp;
   }
 }
 
@@ -99,12 +101,24 @@ TEST_F(CodePage, CaseChangesSkipTrailBytes) {
   // 0x82 0x41 is one double-byte character in code page 932: its trail byte
   // is not the letter A.
   Select("932");
-  EXPECT_EQ(Lower("AB\x82" "AC\xC4"), "ab\x82" "Ac\xC4");
-  EXPECT_EQ(Upper("ab\x82" "ac\xE4"), "AB\x82" "aC\xE4");
+  EXPECT_EQ(Lower("AB\x82"
+                  "AC\xC4"),
+            "ab\x82"
+            "Ac\xC4");
+  EXPECT_EQ(Upper("ab\x82"
+                  "ac\xE4"),
+            "AB\x82"
+            "aC\xE4");
   EXPECT_EQ(Lower("X\x82"), "x\x82");  // a lone lead byte at the end
   Select(nullptr);
-  EXPECT_EQ(Lower("AB\x82" "AC\xC4"), "ab\x82" "ac\xC4");
-  EXPECT_EQ(Upper("ab\x82" "ac\xE4"), "AB\x82" "AC\xE4");
+  EXPECT_EQ(Lower("AB\x82"
+                  "AC\xC4"),
+            "ab\x82"
+            "ac\xC4");
+  EXPECT_EQ(Upper("ab\x82"
+                  "ac\xE4"),
+            "AB\x82"
+            "AC\xE4");
 }
 
 TEST(PosixProgramDirectory, ExecutableDirectoryOrPerUserState) {
@@ -127,8 +141,14 @@ TEST(PosixProgramDirectory, ExecutableDirectoryOrPerUserState) {
   setenv("HOME", tmp.Path("home").c_str(), 1);
   EXPECT_EQ(ProgramDirectoryFrom(tmp.dir() + "ro/"), tmp.dir() + "home/.local/state/tblconv/");
   EXPECT_TRUE(std::filesystem::is_directory(tmp.Path("home/.local/state/tblconv")));
-  if (xdg) setenv("XDG_STATE_HOME", keep.c_str(), 1); else unsetenv("XDG_STATE_HOME");
-  if (home) setenv("HOME", keep_home.c_str(), 1); else unsetenv("HOME");
+  if (xdg)
+    setenv("XDG_STATE_HOME", keep.c_str(), 1);
+  else
+    unsetenv("XDG_STATE_HOME");
+  if (home)
+    setenv("HOME", keep_home.c_str(), 1);
+  else
+    unsetenv("HOME");
 }
 
 TEST(PosixMemory, LockCountsAndResizing) {
@@ -182,7 +202,10 @@ TEST(PosixMutex, OneHolderAtATime) {
   a.reset();
   setenv("TMPDIR", (tmp.dir() + "missing/").c_str(), 1);
   EXPECT_EQ(env->NewNamedMutex(name), nullptr);
-  if (saved) setenv("TMPDIR", keep.c_str(), 1); else unsetenv("TMPDIR");
+  if (saved)
+    setenv("TMPDIR", keep.c_str(), 1);
+  else
+    unsetenv("TMPDIR");
 }
 
 TEST(PosixProfile, ReadsAndWritesFiles) {
@@ -194,8 +217,9 @@ TEST(PosixProfile, ReadsAndWritesFiles) {
   ASSERT_TRUE(env->WriteProfileString(f, "General", "ErrLogBackups", "0"));
   ASSERT_TRUE(env->WriteProfileString(f, "qvwin", "HeapLogging", "0"));
   ASSERT_TRUE(env->WriteProfileString(f, "GENERAL", "errlogbackups", "3"));
-  EXPECT_EQ(tmp.Read("qvoptcfg.cfg"),
-            "[General]\r\nErrLogMaxSize=500000\r\nerrlogbackups=3\r\n\r\n[qvwin]\r\nHeapLogging=0\r\n");
+  EXPECT_EQ(
+      tmp.Read("qvoptcfg.cfg"),
+      "[General]\r\nErrLogMaxSize=500000\r\nerrlogbackups=3\r\n\r\n[qvwin]\r\nHeapLogging=0\r\n");
   EXPECT_EQ(env->ReadProfileString(f, "general", "ERRLOGBACKUPS", ""), "3");
   EXPECT_EQ(env->ReadProfileString(f, "qvwin", "Missing", "d"), "d");
   // A shorter value must not leave the old file's tail behind.

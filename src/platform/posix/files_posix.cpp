@@ -30,8 +30,8 @@ std::string PosixEnv::TempDirectory() {
   return dir;
 }
 
-int PosixEnv::CreateUniqueFile(const std::string& dir, const std::string& prefix,
-                               std::string* path, FileHandle* h) {
+int PosixEnv::CreateUniqueFile(const std::string& dir, const std::string& prefix, std::string* path,
+                               FileHandle* h) {
   std::string base = dir;
   if (!base.empty() && base.back() != '/') base += '/';
   base += prefix.substr(0, 3);
@@ -174,8 +174,7 @@ bool PosixEnv::MakeDirectories(const std::string& path) {
   std::string p = path;
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   size_t slash = p.rfind('/');
-  if (slash != std::string::npos && slash > 0 && !MakeDirectories(p.substr(0, slash)))
-    return false;
+  if (slash != std::string::npos && slash > 0 && !MakeDirectories(p.substr(0, slash))) return false;
   if (mkdir(p.c_str(), 0777) != 0 && errno != EEXIST) {
     SaveLastError();
     return false;

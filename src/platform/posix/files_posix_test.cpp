@@ -2,11 +2,10 @@
 // without replacing, wildcard search, and a fault injected through
 // EnvWrapper reaching callers of Env::Get().
 #include <errno.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -46,7 +45,7 @@ TEST_F(PosixFiles, OpenDispositionsAndTransfers) {
   EXPECT_EQ(env->CloseFile(h), 0);
 
   ASSERT_EQ(env->OpenFile(tmp.Path("f"), Access::kWrite, Disposition::kCreateAlways, &h), 0);
-  EXPECT_EQ(env->FileSize(h), 0);  // truncated
+  EXPECT_EQ(env->FileSize(h), 0);           // truncated
   EXPECT_EQ(env->ReadFile(h, buf, 4), -1);  // write-only
   EXPECT_EQ(env->LastError(), EBADF);
   EXPECT_EQ(env->WriteFile(h, "abc", 3), 3);

@@ -65,8 +65,7 @@ bool PosixEnv::WriteProfileString(const std::string& file, const std::string& se
   if (ok) {
     std::string updated = ProfileUpdate(text, section, key, value);
     if (updated != text) {
-      ok = WriteAt(fd, 0, updated.data(), updated.size()) ==
-               static_cast<long>(updated.size()) &&
+      ok = WriteAt(fd, 0, updated.data(), updated.size()) == static_cast<long>(updated.size()) &&
            ftruncate(fd, static_cast<off_t>(updated.size())) == 0;
     }
   }
