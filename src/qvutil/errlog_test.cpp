@@ -142,8 +142,7 @@ TEST_F(ErrorLog, DeleteFollowsTheBackupSetting) {
 // sleeping through them.
 class FlakyLogEnv : public platform::EnvWrapper {
  public:
-  explicit FlakyLogEnv(std::string log)
-      : EnvWrapper(platform::DefaultEnv()), log_(std::move(log)) {}
+  explicit FlakyLogEnv(std::string log) : EnvWrapper(platform::Env::Get()), log_(std::move(log)) {}
   int OpenFile(const std::string& p, platform::Access a, platform::Disposition d,
                platform::FileHandle* out) override {
     if (p == log_ && fails > 0) {
@@ -199,7 +198,7 @@ TEST_F(ErrorLog, FailedOpensAreRetriedThenCountedAsLost) {
 class MutexEnv : public platform::EnvWrapper {
  public:
   MutexEnv(bool busy, std::string log)
-      : EnvWrapper(platform::DefaultEnv()), busy_(busy), log_(std::move(log)) {}
+      : EnvWrapper(platform::Env::Get()), busy_(busy), log_(std::move(log)) {}
   class Fake : public platform::NamedMutex {
    public:
     explicit Fake(MutexEnv* env) : env_(env) {}
@@ -227,6 +226,7 @@ class MutexEnv : public platform::EnvWrapper {
 TEST_F(ErrorLog, RotationNeedsTheMutexAndRechecksTheSize) {
   Settings(10, 1);
   MutexEnv busy(true, tmp.Path("ZmTrace.log"));
+  MutexEnv late(false, tmp.Path("ZmTrace.log"));
   platform::Env::SetForTesting(&busy);
   tmp.Write("ZmTrace.log", std::string(20, 'x'));
   ErrorLogTrace00("kept");  // no rotation, no banner: the file goes on
@@ -235,7 +235,6 @@ TEST_F(ErrorLog, RotationNeedsTheMutexAndRechecksTheSize) {
   EXPECT_EQ(busy.names,
             std::vector<std::string>{"<Zelm MusicalBackupsToControlLogFileSize Mutex>"});
 
-  MutexEnv late(false, tmp.Path("ZmTrace.log"));
   platform::Env::SetForTesting(&late);
   ErrorLogTrace00("fresh");  // rotated by the other holder: not again, but a banner
   EXPECT_FALSE(tmp.Exists("ZmTrace.bk0"));
@@ -246,7 +245,7 @@ TEST_F(ErrorLog, RotationNeedsTheMutexAndRechecksTheSize) {
 class RacingWriterEnv : public platform::EnvWrapper {
  public:
   explicit RacingWriterEnv(std::string log)
-      : EnvWrapper(platform::DefaultEnv()), log_(std::move(log)) {}
+      : EnvWrapper(platform::Env::Get()), log_(std::move(log)) {}
   int RenameFile(const std::string& from, const std::string& to) override {
     int rc = target()->RenameFile(from, to);
     if (rc == 0 && from == log_) {

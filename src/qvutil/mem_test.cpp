@@ -70,7 +70,7 @@ TEST_F(Mem, EachOperationLogsOneLine) {
 class ReAllocEnv : public platform::EnvWrapper {
  public:
   enum Mode { kMove, kFail, kInPlace };
-  explicit ReAllocEnv(Mode m) : EnvWrapper(platform::DefaultEnv()), mode_(m) {}
+  explicit ReAllocEnv(Mode m) : EnvWrapper(platform::Env::Get()), mode_(m) {}
   platform::MemHandle MemReAllocMovable(platform::MemHandle h, size_t n) override {
     if (mode_ == kFail) return 0;
     if (mode_ == kInPlace) return h;
@@ -130,9 +130,7 @@ TEST_F(Mem, FailedReAllocLosesTheBlock) {
   EXPECT_EQ(platform::DefaultEnv()->MemLock(old), nullptr);  // really gone
 
   // MemBlock: a failed resize leaves it empty; destruction frees once.
-  platform::Env::SetForTesting(nullptr);
   failing.freed.clear();
-  platform::Env::SetForTesting(&failing);
   {
     MemBlock b;
     ASSERT_TRUE(b.Alloc(16));
@@ -143,7 +141,7 @@ TEST_F(Mem, FailedReAllocLosesTheBlock) {
   }
   EXPECT_EQ(failing.freed.size(), 1u);
   // An empty block grows into a fresh one.
-  platform::Env::SetForTesting(nullptr);
+  platform::Env::SetForTesting(&private_env);
   MemBlock e;
   ASSERT_TRUE(e.ReAlloc(12));
   EXPECT_NE(e.handle(), 0u);

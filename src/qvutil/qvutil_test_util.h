@@ -15,9 +15,23 @@
 
 namespace qvutil_testing {
 
+// The real environment with the temporary directory moved into the test's
+// own, so that the rotation mutex (a lock file there) is the test's alone and
+// tests running in parallel never take it from each other.
+class PrivateTempEnv : public platform::EnvWrapper {
+ public:
+  explicit PrivateTempEnv(std::string dir)
+      : EnvWrapper(platform::DefaultEnv()), dir_(std::move(dir)) {}
+  std::string TempDirectory() override { return dir_; }
+
+ private:
+  std::string dir_;
+};
+
 class LogDirTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    platform::Env::SetForTesting(&private_env);
     ErrorLogResetForTesting();
     MemResetForTesting();
     ErrorLogSetPath(tmp.Path("ZmTrace.log"));
@@ -32,6 +46,7 @@ class LogDirTest : public ::testing::Test {
   std::string Options() const { return tmp.Read("qvoptcfg.cfg"); }
 
   platform_testing::TempDir tmp;
+  PrivateTempEnv private_env{tmp.dir()};
 };
 
 // The text with "Mon Jan 07 09:05:03 2002" times as <T> and "09:05:03.042"
