@@ -69,11 +69,21 @@ TEST_F(CliTest, UsageText) {
   ExpectRefused({"/help", "in.txt", "out.txt"}, "");
   ExpectRefused({"in.txt", "?", "out.txt"}, "");
   ExpectRefused({}, Shown("Error: Not enough arguments\n"));
+
+  // After /f a lone "?" is a file name like any other.
+  RunResult r = Run({"/f", "?", "in.txt", "out.txt"});
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_TRUE(StartsWith(r.out, Shown("Error: argument 2 (?) Input File Not Found\n") +
+                                    Shown("\nReading Version 4 TXT table file in.txt\n")))
+      << r.out;
 }
 
 TEST_F(CliTest, OneFileIsNotEnough) {
   ExpectRefused({"in.txt"},
                 Shown("Error: Option 1 (in.txt) expected filename to follow\n") +
+                    Shown("Can not continue without a valid input file, and an output filename"));
+  ExpectRefused({"/f", "in.txt"},
+                Shown("Error: Option 2 (in.txt) expected filename to follow\n") +
                     Shown("Can not continue without a valid input file, and an output filename"));
 }
 
