@@ -117,6 +117,14 @@ TEST_F(RunTest, StopsOnUnreadableInputsWithoutLeavingTheTable) {
   EXPECT_TRUE(TempFiles().empty());
 }
 
+TEST_F(RunTest, NoTemporaryTableNoRun) {
+  RunResult r = Run({"in.txt", "out.itb"},
+                    {{"TMPDIR", Path("missing")}, {"TMP", Path("missing")}});
+  EXPECT_EQ(r.exit_code, kExitFail);
+  EXPECT_EQ(r.out, "Error: Exit\n");
+  EXPECT_FALSE(Exists("out.itb"));
+}
+
 TEST_F(RunTest, RefusedOutputsDoNotStopTheOthers) {
   RunResult r = Run({"in.txt", "/o", "out.fil", "/o", "out.txt", "/o", "out.doc"});
   EXPECT_EQ(r.exit_code, kExitFail);
