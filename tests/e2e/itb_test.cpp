@@ -20,8 +20,9 @@ using e2e::RunResult;
 // ---- text tables to start from
 
 std::string System(int id, const std::string& name, int sections, int charMap = 0) {
-  std::string s = "SYSTEM=" + std::to_string(id) + ",0,0,\"" + name + "\",TR,,0,0,0,,0,Sections,0," +
-                  "0000000000,0X0," + std::to_string(charMap) + ",0," + std::to_string(sections) +
+  std::string s = "SYSTEM=" + std::to_string(id) + ",0,0,\"" + name +
+                  "\",TR,,0,0,0,,0,Sections,0," + "0000000000,0X0," + std::to_string(charMap) +
+                  ",0," + std::to_string(sections) +
                   "\r\nSYSTEMEX1=8,0X0,0X0,0X0,0X0,0X0,0X0,0X0,0X0\r\nSYSTEMEX2=0,0,0,0,0,,\r\n"
                   "SYSTEMEX3=,,,,\r\n";
   for (int k = 1; k <= sections; ++k)
@@ -66,8 +67,8 @@ struct Table {
 
   std::string Text() const {
     auto block = [](const char* type, const std::vector<std::string>& groups) {
-      std::string s = std::string("TYPE=") + type + "\r\nCOUNT=" + std::to_string(groups.size()) +
-                      "\r\n";
+      std::string s =
+          std::string("TYPE=") + type + "\r\nCOUNT=" + std::to_string(groups.size()) + "\r\n";
       for (const std::string& g : groups) s += g;
       return s;
     };
@@ -80,8 +81,8 @@ struct Table {
       v[i] = values.substr(at, comma - at);
       at = comma + 1;
     }
-    return s + "TYPE=TABLE\r\nMAINSYSTEM=" + v[0] + "\r\nMAINCLASS=" + v[1] + "\r\nPRODUCTID=" +
-           v[2] + "\r\nBUNDLEDFLAG=" + v[3] + "\r\nENABLEDPRODUCTS=0\r\n";
+    return s + "TYPE=TABLE\r\nMAINSYSTEM=" + v[0] + "\r\nMAINCLASS=" + v[1] +
+           "\r\nPRODUCTID=" + v[2] + "\r\nBUNDLEDFLAG=" + v[3] + "\r\nENABLEDPRODUCTS=0\r\n";
   }
 };
 
@@ -138,10 +139,11 @@ TEST_F(ItbRunTest, ReplacedSystemLosesItsOldListsAndMaps) {
 
   RunResult r = Run({"base.itb", "update.itb", "merged.txt"});
   ASSERT_EQ(r.exit_code, 0) << r.out;
-  EXPECT_TRUE(Contains(r.out, "\nReading Version 4 ITB table file update.itb\n\n"
-                              "SystemID: 5 Is being overwritten, all components being deleted.\n"
-                              "SystemID: 5 Name: Five New\n"
-                              "Processing ITB file completed successfully\n"))
+  EXPECT_TRUE(Contains(r.out,
+                       "\nReading Version 4 ITB table file update.itb\n\n"
+                       "SystemID: 5 Is being overwritten, all components being deleted.\n"
+                       "SystemID: 5 Name: Five New\n"
+                       "Processing ITB file completed successfully\n"))
       << r.out;
   std::string merged = ReadFile("merged.txt");
   EXPECT_TRUE(Contains(merged, "# Number of systems:  2\r\n"));
@@ -155,7 +157,8 @@ TEST_F(ItbRunTest, ReplacedSystemLosesItsOldListsAndMaps) {
   EXPECT_FALSE(Contains(merged, "MAPID=2\r\n"));
   EXPECT_TRUE(Contains(merged, "MAPID=3\r\n"));
   // The update's table-wide values are all 0: the earlier ones stay.
-  EXPECT_TRUE(Contains(merged, "MAINSYSTEM=1\r\nMAINCLASS=0\r\nPRODUCTID=1234\r\nBUNDLEDFLAG=1\r\n"))
+  EXPECT_TRUE(
+      Contains(merged, "MAINSYSTEM=1\r\nMAINCLASS=0\r\nPRODUCTID=1234\r\nBUNDLEDFLAG=1\r\n"))
       << merged;
 }
 
@@ -168,10 +171,11 @@ TEST_F(ItbRunTest, CollidingFieldListStopsTheRun) {
 
   RunResult r = Run({"base.itb", "other.itb", "out.txt"});
   EXPECT_EQ(r.exit_code, e2e::kExitFail);
-  EXPECT_TRUE(Contains(r.out, "SystemID: 9 Name: Nine\n"
-                              "***ERROR: Unable to copy field list records\n"
-                              "Processing ITB File aborted due to error code 13\n"
-                              "Error: Exit\n"))
+  EXPECT_TRUE(Contains(r.out,
+                       "SystemID: 9 Name: Nine\n"
+                       "***ERROR: Unable to copy field list records\n"
+                       "Processing ITB File aborted due to error code 13\n"
+                       "Error: Exit\n"))
       << r.out;
   EXPECT_FALSE(Exists("out.txt"));
 }
@@ -254,15 +258,13 @@ TEST_F(ItbRunTest, DamagedTablesAreRefused) {
       {"capacity above its block", [](Itb& f) { f.Put16(f.Hdr() + 16, 32000); }, 50, kOpen},
       {"negative count", [](Itb& f) { f.Put16(f.Hdr() + 6, 0x8000); }, 4, kOpen},
       {"index past the end", [](Itb& f) { f.Put32(f.Hdr() + 20, 0x7FFFFFF0); }, 4, kOpen},
-      {"system count disagrees with its block",
-       [](Itb& f) { f.Put16(f.System1() + 8 + 428, 2); }, 4,
-       "***ERROR: Unable to copy system record, error 4"},
+      {"system count disagrees with its block", [](Itb& f) { f.Put16(f.System1() + 8 + 428, 2); },
+       4, "***ERROR: Unable to copy system record, error 4"},
       {"system filed under another ID", [](Itb& f) { f.Put16(f.System1() + 8 + 2, 2); }, 4,
        "***ERROR: Unable to copy system record, error 4"},
       {"system block runs past the end", [](Itb& f) { f.Put32(f.System1(), 0x7FFFFF00); }, 4,
        "***ERROR: Unable to copy system record, error 4"},
-      {"system overlapping an index",
-       [](Itb& f) { f.Put32(f.SysIndex() + 8, f.ListIndex()); }, 4,
+      {"system overlapping an index", [](Itb& f) { f.Put32(f.SysIndex() + 8, f.ListIndex()); }, 4,
        "***ERROR: Unable to copy system record, error 4"},
       {"field count disagrees with the index", [](Itb& f) { f.Put16(f.List0() + 8, 3); }, 4,
        "***ERROR: Unable to copy field list records"},
@@ -307,12 +309,11 @@ TEST_F(ItbRunTest, DamagedTablesAreRefused) {
     RunResult r = Run({"bad.itb", "out.txt"});
     EXPECT_EQ(r.exit_code, e2e::kExitFail) << r.out;
     std::string code = std::to_string(d.code);
-    std::string detail =
-        d.detail == kOpen ? "Error " + code + " trying to open bad.itb" : d.detail;
-    std::string last = d.code == 4 ? "Error: Bad file format or a resource missing.\n"
-                                   : "Error: Exit\n";
-    EXPECT_TRUE(e2e::EndsWith(r.out, detail + "\nProcessing ITB File aborted due to error code " +
-                                         code + "\n" + last))
+    std::string detail = d.detail == kOpen ? "Error " + code + " trying to open bad.itb" : d.detail;
+    std::string last =
+        d.code == 4 ? "Error: Bad file format or a resource missing.\n" : "Error: Exit\n";
+    EXPECT_TRUE(e2e::EndsWith(
+        r.out, detail + "\nProcessing ITB File aborted due to error code " + code + "\n" + last))
         << r.out;
     EXPECT_FALSE(Exists("out.txt"));
   }

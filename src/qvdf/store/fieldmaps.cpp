@@ -143,8 +143,8 @@ int ReadFieldMap(TableDb* db, int id, ConfigRecord* config, void* buf, int size)
     uint32_t len = 0;
     if (int rc = BlockLength(db, addr, &len)) return SetError(db, rc);
     if (!MapLengthOk(len)) return CorruptRecord(db);
-    if (size <= 0 || Read(&db->file, addr, buf, static_cast<uint32_t>(size)) != static_cast<uint32_t>(size))
-      return SetError(db, kErrIo);
+    uint32_t want = size > 0 ? static_cast<uint32_t>(size) : 0;
+    if (!want || Read(&db->file, addr, buf, want) != want) return SetError(db, kErrIo);
   }
   return SetError(db, kOk);
 }

@@ -2,11 +2,12 @@
 // copied into the output file in a fixed order (header, the four index
 // arrays, system, field-list and charmap records, then map records in slot
 // order) so that nothing is wasted, and the table is opened again.
+#include "qvdf/store/itb.h"
+
 #include <cstddef>
 #include <cstring>
 #include <string>
 
-#include "qvdf/store/itb.h"
 #include "qvdf/store/tableio.h"
 
 namespace {

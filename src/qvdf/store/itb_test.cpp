@@ -146,10 +146,14 @@ TEST_F(ItbWriteTest, OutputKeepsTheRecordsAndWastesNothing) {
   EXPECT_EQ(h.dwFieldMapIndexBlock, h.dwFieldListIndexBlock + 8 + 16 * 256);
   EXPECT_EQ(h.dwCharMapIndexBlock, h.dwFieldMapIndexBlock + 8 + 16 * 1112);
   uint32_t next = h.dwCharMapIndexBlock + 8 + 4 * 64;
-  std::vector<uint32_t> order = {SystemIndex(&out)[0], SystemIndex(&out)[1],
-                                 SystemIndex(&out)[69], FieldListIndex(&out)[0].dwBlock,
-                                 FieldListIndex(&out)[2].dwBlock, CharMapIndex(&out)[4],
-                                 GetRoot(&out.file, 2), GetRoot(&out.file, 3),
+  std::vector<uint32_t> order = {SystemIndex(&out)[0],
+                                 SystemIndex(&out)[1],
+                                 SystemIndex(&out)[69],
+                                 FieldListIndex(&out)[0].dwBlock,
+                                 FieldListIndex(&out)[2].dwBlock,
+                                 CharMapIndex(&out)[4],
+                                 GetRoot(&out.file, 2),
+                                 GetRoot(&out.file, 3),
                                  GetRoot(&out.file, 600)};
   for (uint32_t addr : order) {
     EXPECT_EQ(addr, next);
@@ -168,8 +172,8 @@ TEST_F(ItbWriteTest, FailedCopyReopensTheTable) {
   Populate();
   std::string bad = Path("no/such/dir/out.itb");
   EXPECT_EQ(WriteItb(tmp_.c_str(), &db_, bad.c_str(), Sink::Fn), kErrCreate);
-  EXPECT_EQ(Sink::Lines(), std::vector<std::string>{"100:## Error 8 copying from " + tmp_ +
-                                                    " to " + bad});
+  EXPECT_EQ(Sink::Lines(),
+            std::vector<std::string>{"100:## Error 8 copying from " + tmp_ + " to " + bad});
   ASSERT_TRUE(IsTableOpen(&db_));
   EXPECT_FALSE(db_.bUnusable);
   EXPECT_TRUE(SystemExists(&db_, 70));

@@ -3,7 +3,6 @@
 // lose their old dependents, colliding field lists stop the merge, the
 // table-wide values, charmaps, refused input, exact messages.
 #include "qvdf/store/itb.h"
-
 #include "qvdf/store/records_test_util.h"
 #include "qvdf/store/tableio.h"
 
@@ -99,9 +98,9 @@ TEST_F(ItbMergeTest, CollidingFieldListStopsWith13) {
   AddSys(&src_, 2, {{1, 1}}, "Two");
   AddList(&src_, 3, 2, 1);
   EXPECT_EQ(Merge(), kErrRange);
-  EXPECT_EQ(Sink::Lines(), (Lines{"60:SystemID: 2 Name: Two",
-                                  "100:***ERROR: Unable to copy field list records",
-                                  "100:Processing ITB File aborted due to error code 13"}));
+  EXPECT_EQ(Sink::Lines(),
+            (Lines{"60:SystemID: 2 Name: Two", "100:***ERROR: Unable to copy field list records",
+                   "100:Processing ITB File aborted due to error code 13"}));
   EXPECT_TRUE(SystemExists(&db_, 2));  // merged before the failure
   EXPECT_EQ(GetFieldListApp(&db_, 3), 1);
 }
@@ -185,8 +184,7 @@ TEST_F(ItbMergeTest, CopySystemChangesAttributesTranslatorAndSections) {
   rectest::Sys(b)->dwAttributes = 0x0F;
   ASSERT_EQ(AddSystem(&src_, 4, rectest::Sys(b)), 0);
   int drop[] = {2};
-  ASSERT_EQ(CopySystem(&src_, &db_, 4, 0x100, 0x3, Sink::Fn, "TranslatorNameTooLong", 1, drop),
-            0);
+  ASSERT_EQ(CopySystem(&src_, &db_, 4, 0x100, 0x3, Sink::Fn, "TranslatorNameTooLong", 1, drop), 0);
   Buf got = StoredSystem(4);
   ASSERT_EQ(got.size(), 1812u);
   const SystemRecord* r = rectest::Sys(got);

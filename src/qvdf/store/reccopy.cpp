@@ -67,8 +67,8 @@ int CopySystem(TableDb* src, TableDb* dst, int id, uint32_t setBits, uint32_t cl
     std::strncpy(rec->szTranslator, translator, kTranslatorKept);
   }
   if (SystemExists(dst, id)) {
-    Say(msg, kLevelStep, "SystemID: " + std::to_string(id) +
-                             " Is being overwritten, all components being deleted.");
+    Say(msg, kLevelStep,
+        "SystemID: " + std::to_string(id) + " Is being overwritten, all components being deleted.");
     DeleteSystemAll(dst, id);
   }
   if (int rc = AddSystem(dst, id, rec)) return rc;
@@ -89,8 +89,9 @@ int CopySystem(TableDb* src, TableDb* dst, int id, uint32_t setBits, uint32_t cl
   if (nSectionIds > 0 && sectionIds) {
     for (int i = 0; i < nSectionIds; ++i) {
       if (int rc = DeleteSection(dst, id, sectionIds[i])) {
-        Say(msg, kLevelStep, "Could not delete section " + std::to_string(sectionIds[i]) +
-                                 " Error returned " + std::to_string(rc));
+        Say(msg, kLevelStep,
+            "Could not delete section " + std::to_string(sectionIds[i]) + " Error returned " +
+                std::to_string(rc));
         return rc;
       }
     }
@@ -127,9 +128,9 @@ int CopyFieldLists(TableDb* src, TableDb* dst, bool filter, MessageFn msg) {
     if (GetFieldListMark(src, k) == '1') {
       if (int rc = MarkFieldList(dst, k)) return rc;
     }
-    Say(msg, kLevelProgress, "Key: " + std::to_string(k) + " App: " + std::to_string(rec->nAppID) +
-                                 " Type: " + std::to_string(rec->nSecType) +
-                                 " Name: " + FieldText(rec->szName));
+    Say(msg, kLevelProgress,
+        "Key: " + std::to_string(k) + " App: " + std::to_string(rec->nAppID) +
+            " Type: " + std::to_string(rec->nSecType) + " Name: " + FieldText(rec->szName));
   }
   return kOk;
 }
@@ -174,7 +175,7 @@ int CopyCharMap(TableDb* src, TableDb* dst, int id, MessageFn msg) {
   if (int rc = ReadCharMap(src, id, buf.get(), kCharMapSize)) return rc;
   const CharMapRecord* rec = buf.as<CharMapRecord>();
   if (int rc = AddCharMap(dst, id, rec)) return rc;
-  Say(msg, kLevelProgress, "   Import CharMap copied -- ID: " + std::to_string(id) +
-                               " Name: " + FieldText(rec->szName));
+  Say(msg, kLevelProgress,
+      "   Import CharMap copied -- ID: " + std::to_string(id) + " Name: " + FieldText(rec->szName));
   return kOk;
 }

@@ -18,9 +18,9 @@
 
 // ---- systems and sections
 int CountSystems(TableDb* db);
-int SystemSlots(TableDb* db);                      // nSystemSlots
+int SystemSlots(TableDb* db);  // nSystemSlots
 bool SystemExists(TableDb* db, int id);
-int GetSystemSize(TableDb* db, int id);            // 0 when absent
+int GetSystemSize(TableDb* db, int id);  // 0 when absent
 // Copies min(size, stored size) bytes. 0; 13 absent; 4 malformed; 6.
 int ReadSystem(TableDb* db, int id, void* buf, int size);
 // An id at or past the slot count grows the index to id + 32 slots when
@@ -51,29 +51,29 @@ uint16_t GetLastBaseMap(TableDb* db);
 
 // ---- field lists
 int CountFieldLists(TableDb* db);
-int FieldListSlots(TableDb* db);                   // nFieldListSlots
+int FieldListSlots(TableDb* db);  // nFieldListSlots
 bool FieldListExists(TableDb* db, int id);
-int GetFieldListSize(TableDb* db, int id);         // 76 + 164 * nFields; 0 absent
+int GetFieldListSize(TableDb* db, int id);  // 76 + 164 * nFields; 0 absent
 // Lowest free ID; when every slot is used the index grows by 64 and the old
 // slot count is returned. -1 on failure: 17, 12, or 13 past 32767 slots.
 int FirstFreeFieldListID(TableDb* db);
 // Copies min(size, stored size) bytes. 0; 13; 4 block disagrees with the
 // index entry; 6.
 int ReadFieldList(TableDb* db, int id, void* buf, int size);
-// An id past the index grows it to id + 64 slots when id < 1000. 0; 17; 13; 51 negative
-// field count; 12; 6.
+// An id past the index grows it to id + 64 slots when id < 1000.
+// 0; 17; 13; 51 negative field count; 12; 6.
 int AddFieldList(TableDb* db, int id, const FieldListRecord* rec);
 int DeleteFieldList(TableDb* db, int id);
-uint16_t GetFieldListApp(TableDb* db, int id);     // 0xFFFF when absent
-uint16_t GetFieldListSecType(TableDb* db, int id); // 0xFFFF when absent
-int GetFieldListCount(TableDb* db, int id);        // -1 when absent
-int GetFieldListChecksum(TableDb* db, int id);     // -1 when absent
-int GetFieldListMark(TableDb* db, int id);         // -1 when absent
+uint16_t GetFieldListApp(TableDb* db, int id);      // 0xFFFF when absent
+uint16_t GetFieldListSecType(TableDb* db, int id);  // 0xFFFF when absent
+int GetFieldListCount(TableDb* db, int id);         // -1 when absent
+int GetFieldListChecksum(TableDb* db, int id);      // -1 when absent
+int GetFieldListMark(TableDb* db, int id);          // -1 when absent
 int MarkFieldList(TableDb* db, int id);
 
 // ---- field maps
 int CountFieldMaps(TableDb* db);
-int FieldMapSlots(TableDb* db);                    // nFieldMapSlots
+int FieldMapSlots(TableDb* db);  // nFieldMapSlots
 bool FieldMapExists(TableDb* db, int id);
 // The ID whose record the entry uses (its nMapID when that differs), else id.
 int ResolveFieldMap(TableDb* db, int id);
@@ -85,8 +85,8 @@ int ReadFieldMap(TableDb* db, int id, ConfigRecord* config, void* buf, int size)
 // config and/or rec may be null (a shared map has a config and no record,
 // and gets a dummy record of its own). rec must hold 72 + 2 * nFields of its
 // source list: callers pad a shorter stored record with -1. An id past the
-// index grows it (and the root slots) to id + 512 when id < 10000. 0; 17; 13; 51 neither
-// given or no source list; 12; 6; a LinkRoot code.
+// index grows it (and the root slots) to id + 512 when id < 10000.
+// 0; 17; 13; 51 neither given or no source list; 12; 6; a LinkRoot code.
 int AddFieldMap(TableDb* db, int id, const ConfigRecord* config, const FieldMapRecord* rec);
 // 0; 13; 17; 6; an UnlinkRoot code.
 int DeleteFieldMap(TableDb* db, int id);
@@ -95,12 +95,12 @@ int DeleteFieldMapAll(TableDb* db, int id);
 
 // ---- charmaps
 int CountCharMaps(TableDb* db);
-int CharMapSlots(TableDb* db);                     // nCharMapSlots
+int CharMapSlots(TableDb* db);  // nCharMapSlots
 bool CharMapExists(TableDb* db, int id);
-int GetCharMapSize(TableDb* db, int id);           // 325; 0 absent or malformed
+int GetCharMapSize(TableDb* db, int id);                    // 325; 0 absent or malformed
 int ReadCharMap(TableDb* db, int id, void* buf, int size);  // 0; 13; 4; 6
 // Stored with nChars 256; an id past the index
 // grows it to id + 64 when id < 1000.
 // 0; 17; 13; 12; 6.
 int AddCharMap(TableDb* db, int id, const CharMapRecord* rec);
-int DeleteCharMap(TableDb* db, int id);            // 0; 17; 13; a Free code
+int DeleteCharMap(TableDb* db, int id);  // 0; 17; 13; a Free code

@@ -170,8 +170,8 @@ int DeleteSection(TableDb* db, int systemId, int sectionId) {
   RecomputeSectionFlags(rec);
   if (ReplaceSystem(db, systemId, rec) != kOk) return SetError(db, kErrIo);
 
-  if (int rc = DeleteFieldMapsOf(db, static_cast<uint16_t>(systemId),
-                                 static_cast<uint16_t>(sectionId)))
+  if (int rc =
+          DeleteFieldMapsOf(db, static_cast<uint16_t>(systemId), static_cast<uint16_t>(sectionId)))
     return SetError(db, rc);
   int slots = db->header.nFieldListSlots;
   for (int k = 0; k < slots; ++k) {
