@@ -12,10 +12,12 @@
 namespace {
 
 // Bytes of the character at p: 0 at the NUL, 2 for a lead byte followed by
-// a trail byte, else 1. A lead byte right before the NUL stands alone.
+// a trail byte, else 1. A lead byte right before the NUL stands alone. No
+// code page has a lead byte below 0x80, so plain ASCII skips the lookup.
 inline size_t CharLen(const char* p) {
-  if (*p == '\0') return 0;
-  if (p[1] != '\0' && platform::Env::Get()->IsLeadByte(static_cast<unsigned char>(*p))) return 2;
+  unsigned char c = static_cast<unsigned char>(*p);
+  if (c < 0x80) return c == 0 ? 0 : 1;
+  if (p[1] != '\0' && platform::Env::Get()->IsLeadByte(c)) return 2;
   return 1;
 }
 

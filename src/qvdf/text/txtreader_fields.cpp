@@ -32,7 +32,8 @@ int StoredSectionId(TableDb* db, int id) {
 void CaretsToCommas(char* s) {
   platform::Env* env = platform::Env::Get();
   for (char* p = s; *p; ++p) {
-    if (p[1] != '\0' && env->IsLeadByte(static_cast<unsigned char>(*p))) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    if (c >= 0x80 && p[1] != '\0' && env->IsLeadByte(c)) {
       ++p;
       continue;
     }

@@ -43,7 +43,8 @@ size_t CutLength(const std::string& text, size_t max) {
   platform::Env* env = platform::Env::Get();
   size_t i = 0;
   while (i < max) {
-    size_t l = (i + 1 < text.size() && env->IsLeadByte(static_cast<unsigned char>(text[i]))) ? 2 : 1;
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t l = (c >= 0x80 && i + 1 < text.size() && env->IsLeadByte(c)) ? 2 : 1;
     if (i + l > max) break;
     i += l;
   }
