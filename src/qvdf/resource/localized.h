@@ -1,0 +1,213 @@
+// Localised names of a table held apart from the rest of it. A split turns
+// a resource script into a keyed script (.itf) in which every system,
+// section and field name is replaced by a "LOCALIZED_" key, and a string
+// table (.itr) that gives each key its text; a merge puts the two back
+// together. Both report on the standard error stream: they run inside
+// conversions that have no message callback of their own.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "qvdf/resource/split.h"
+#include "qvdf/resource/textfile.h"
+#include "qvutil/types.h"
+
+// Names, open files and two flags; both converter families embed one.
+struct FileSet {
+  static constexpr int kSlots = 6;
+  std::string names[kSlots];
+  TextFile files[kSlots];
+  uint32_t flags[2] = {0, 0};
+
+  // Closes every open file. True when every write and close succeeded;
+  // each file that failed is named on `warn`.
+  bool CloseAll(std::FILE* warn);
+};
+
+// One key of the string table and its text.
+struct StringPair {
+  std::string key;
+  std::string text;
+};
+
+// Calls the table converter that the caller handed in.
+class TableConverter {
+ public:
+  explicit TableConverter(ConvertFn fn) : fn_(fn) {}
+  virtual ~TableConverter() = default;
+  // True when `in` was converted into `out`; false on failure or without a
+  // converter.
+  bool Run(const std::string& in, FileKind inKind, const std::string& out,
+           FileKind outKind) const {
+    return fn_ != nullptr && fn_(in.c_str(), inKind, out.c_str(), outKind);
+  }
+
+ private:
+  ConvertFn fn_;
+};
+
+// Section type names, by the type number of a script line; null outside 0-9.
+const char* SectionTypeName(std::string_view type);
+
+// The split of a resource script into the .itf and .itr files. Slot 0 holds
+// the script to split, slot 2 the .itf, slot 3 the .itr.
+class SplitConverter {
+ public:
+  explicit SplitConverter(ConvertFn convert) : converter_(convert) {}
+  // Closes the files and removes the temporary script.
+  virtual ~SplitConverter();
+
+  // Takes the names. When the kinds differ, the script is a new temporary
+  // file and `source` the table it is converted from. True, or false when
+  // no temporary file could be made (reported).
+  virtual bool Prepare(const std::string& source, const std::string& itfName,
+                       const std::string& itrName);
+  // Opens the script for reading, then the .itf and .itr for writing. 1, or
+  // 0 after "Error opening %s file.\n".
+  virtual int OpenFiles();
+  // Converts the table into the script when the kinds differ. True, or
+  // false after "Error converting from %s to %s.\n".
+  virtual bool Convert();
+  // Closes every file. True, or false when a write or close failed (named).
+  virtual bool CloseFiles();
+  // Writes the .itf and .itr from the script. True, or false when the
+  // script could not be read to its end or a write failed.
+  virtual bool Split() = 0;
+
+  void SetKinds(FileKind source, FileKind intermediate) {
+    sourceKind_ = source;
+    intermediateKind_ = intermediate;
+  }
+  // Where warnings go (the standard error stream unless a test says else).
+  void SetWarningStream(std::FILE* f) { warn_ = f; }
+
+ protected:
+  // Writes the .itr line of key and text; warns when the key was emitted
+  // before with another text.
+  void EmitString(const std::string& key, const std::string& text);
+  // Sends the current line unchanged to the .itf.
+  void PassLine();
+  // Sends the current line unchanged to the .itf with a warning.
+  void PassLine(const char* warning);
+
+  FileSet files_;
+  std::string systemName_;
+  std::string systemKey_;
+  std::string sectionName_;
+  std::string fieldValue1_;
+  std::string fieldName_;
+  std::string fieldValue4_;
+  std::string line_;
+  std::string sectionType_;
+  std::string sectionNumber_;
+  FileKind sourceKind_ = FileKind::ItbV4;
+  FileKind intermediateKind_ = FileKind::Rc2V4;
+  std::string tableFile_;
+  TableConverter converter_;
+  std::string tempScript_;  // made by Prepare, removed by the destructor
+  std::unordered_map<std::string, std::string> emitted_;
+  std::FILE* warn_ = stderr;
+};
+
+class LocalizedSplitter : public SplitConverter {
+ public:
+  using SplitConverter::SplitConverter;
+  ~LocalizedSplitter() override = default;
+  bool Split() override;
+
+ private:
+  void SplitSystem();
+  void SplitSection();
+  void SplitField();
+};
+
+// The merge of an .itf and .itr pair into a resource script. Slot 0 holds
+// the .itf, slot 1 the .itr, slot 2 the script being built; flags 0 and 1
+// note an .itf or .itr that could only be opened for reading.
+class MergeConverter {
+ public:
+  explicit MergeConverter(ConvertFn convert) : converter_(convert) {}
+  // Runs Cleanup.
+  virtual ~MergeConverter();
+
+  // The default attribute text of "@IGNORE_LOCAL@" fields: 0X1200000.
+  virtual void SetDefaultAttr();
+  // Closes every file, removes the temporary script when there is one and
+  // forgets the strings.
+  virtual void Cleanup();
+  // Takes the names. When the kinds differ, the script is a new temporary
+  // file and `target` the table it becomes. True, or false when no
+  // temporary file could be made (reported).
+  virtual bool Prepare(const std::string& itfName, const std::string& itrName,
+                       const std::string& target);
+  // Opens the .itf and .itr (for reading only when they cannot be written,
+  // with level-20 messages) and the script for writing. 1; 16 when the .itf
+  // or .itr is read-only; 0 after "Error opening %s file for read-only.\n"
+  // or "Error opening %s file.\n".
+  virtual int OpenFiles(MessageFn msg);
+  // Converts the script into the target when the kinds differ. True, or
+  // false after "Error converting from %s to %s.\n".
+  virtual bool Convert();
+  // Closes every file. True, or false when a write or close failed (named).
+  virtual bool CloseFiles();
+  // Reads the .itr into the string map. 1, or 0 when it could not be read
+  // to its end.
+  virtual int LoadStrings();
+  // The first entry with exactly this key, or null.
+  virtual const StringPair* FindString(const std::string& key) const;
+  // Takes the "LOCALIZED_" key of the current line as the current key: its
+  // length, or -1 when the line holds none.
+  virtual int ExtractKey();
+  // Writes the current line unchanged to the script.
+  virtual void CopyLine();
+  // Writes the script from the .itf and the strings. True, or false when
+  // the .itf could not be read to its end or a write failed.
+  virtual bool Merge() = 0;
+
+  void SetKinds(FileKind source, FileKind target) {
+    sourceKind_ = source;
+    targetKind_ = target;
+  }
+  void SetWarningStream(std::FILE* f) { warn_ = f; }
+
+ protected:
+  std::string line_;
+  std::string key_;
+  FileSet files_;
+  std::vector<std::unique_ptr<StringPair>> strings_;
+  std::unordered_map<std::string, size_t> index_;  // key -> its first entry
+  FileKind sourceKind_ = FileKind::Rc2V4;
+  FileKind targetKind_ = FileKind::ItbV4;
+  std::string target_;
+  TableConverter converter_;
+  std::string defaultAttr_;
+  std::string tempScript_;
+  std::FILE* warn_ = stderr;
+};
+
+class LocalizedMerger : public MergeConverter {
+ public:
+  using MergeConverter::MergeConverter;
+  ~LocalizedMerger() override = default;
+  bool Merge() override;
+};
+
+// Helpers shared by the two families.
+namespace localized {
+// Makes a new, empty temporary file with `prefix` in the temporary
+// directory. True with *path, or false after a message on `warn`.
+bool MakeTempFile(const char* prefix, std::FILE* warn, std::string* path);
+// The line without its line end, for messages.
+std::string_view Shown(std::string_view line);
+// Position of pat in s from `from`, stepping over double-byte characters;
+// npos when absent.
+size_t Find(std::string_view s, std::string_view pat, size_t from = 0);
+// True when the line's text after its opening quote begins with keyword.
+bool IsKeywordLine(std::string_view line, std::string_view keyword);
+}  // namespace localized

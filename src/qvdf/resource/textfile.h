@@ -1,0 +1,48 @@
+// A text file of the split pair, opened through the platform layer: whole
+// lines in (line ends kept, up to the line reader's limit) and buffered
+// writes out. A failed write is remembered and reported by Close, so that a
+// truncated file is never taken for a finished one.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+#include "qvdf/text/lineread.h"
+
+class TextFile {
+ public:
+  TextFile() = default;
+  ~TextFile() { Close(); }
+  TextFile(const TextFile&) = delete;
+  TextFile& operator=(const TextFile&) = delete;
+
+  // Opens path; any file open before is closed first. 0, or the OS error
+  // code with the file left closed.
+  int Open(const std::string& path, platform::Access access, platform::Disposition disp);
+  bool IsOpen() const { return h_ != platform::kInvalidHandle; }
+
+  // kLineRead with the next line, line end included; kLineNone at the end
+  // of the file; kLineTooLong for a line past kMaxLineLength.
+  int ReadLine(std::string* line);
+  // Queues text for the file; false once a write has failed.
+  bool Write(std::string_view text);
+  // True until a write has failed.
+  bool Good() const { return !failed_; }
+  // True when anything was written since the open.
+  bool Written() const { return written_; }
+
+  // Writes what is queued and closes. True when every write and the close
+  // succeeded (also for a file that is not open); the file is closed either
+  // way.
+  bool Close();
+
+ private:
+  bool Flush();
+
+  platform::FileHandle h_ = platform::kInvalidHandle;
+  TextInput in_;
+  std::string out_;
+  bool failed_ = false;
+  bool written_ = false;
+};
