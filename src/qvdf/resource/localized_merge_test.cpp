@@ -1,0 +1,235 @@
+// The merger: keys replaced by their texts, keys the string table lacks,
+// "@IGNORE_LOCAL@", the string table's warnings, key extraction, read-only
+// and missing pair files, and split-then-merge giving back the script.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "qvdf/resource/localized.h"
+#include "qvdf/resource/localized_test_support.h"
+#include "qvdf/resource/resource_test_support.h"
+
+namespace {
+
+using loctest::ItrLine;
+using loctest::Script;
+
+constexpr char kItf[] =
+    "_ZELM_ITB_TABLE_ RCDATA BEGIN\r\n"
+    "// QVTB file name:  x.txt\r\n"
+    "\"SYSTEM=10,0,0,\"\"LOCALIZED_SYSTEM_NAME_10\"\",CAL,,0,0,0,,0,Cal,0,1,0X0,0,0,1\\r\\n\",\r\n"
+    "\"SECTION=2,3,\"\"LOCALIZED_10_SECTION_NAME_PHONE_2\"\",,0,,P,0X2,0,,0\\r\\n\",\r\n"
+    "\"APP=10\\r\\n\",\r\n"
+    "\"FIELD=1,\"\"Last\"\",\"\"LOCALIZED_10_PHONE_2_LAST1_FLD_NAME\"\",1,C,64,13,,,0X1,-1,0\\r\\n\","
+    "\r\n"
+    "0,\r\nEND\r\n";
+
+class MergerTest : public rctest::ScratchTest {
+ protected:
+  // Merges the pair into out.rc2 (no conversion); the OpenFiles result, or
+  // -1 when a later step failed. Fills out_ and warnings_.
+  int Merge(const std::string& itf, const std::string& itr) {
+    rctest::WriteAll(Path("t.itf"), itf);
+    rctest::WriteAll(Path("t.itr"), itr);
+    return MergeFiles();
+  }
+  int MergeFiles() {
+    loctest::WarnSink sink;
+    int opened;
+    bool ok = false;
+    {
+      LocalizedMerger m(nullptr);
+      m.SetKinds(FileKind::Rc2V4, FileKind::Rc2V4);
+      m.SetWarningStream(sink.get());
+      EXPECT_TRUE(m.Prepare(Path("t.itf"), Path("t.itr"), Path("out.rc2")));
+      opened = m.OpenFiles(rctest::Record);
+      if (opened != 0) ok = m.LoadStrings() == 1 && m.Merge() && m.CloseFiles() && m.Convert();
+    }
+    out_ = rctest::ReadAll(Path("out.rc2"));
+    warnings_ = sink.Text();
+    return ok || opened == 0 ? opened : -1;
+  }
+
+  std::string out_, warnings_;
+};
+
+TEST_F(MergerTest, KeysBecomeTheirTexts) {
+  ASSERT_EQ(Merge(kItf, ItrLine("LOCALIZED_SYSTEM_NAME_10", "Kalender") +
+                            ItrLine("LOCALIZED_10_SECTION_NAME_PHONE_2", "Telefonbuch") +
+                            "LOCALIZED_10_PHONE_2_LAST1_FLD_NAME\t\"Nachname\" trailing\r\n"),
+            1);
+  EXPECT_EQ(out_,
+            "_ZELM_ITB_TABLE_ RCDATA BEGIN\r\n"
+            "// QVTB file name:  x.txt\r\n"
+            "\"SYSTEM=10,0,0,\"\"Kalender\"\",CAL,,0,0,0,,0,Cal,0,1,0X0,0,0,1\\r\\n\",\r\n"
+            "\"SECTION=2,3,\"\"Telefonbuch\"\",,0,,P,0X2,0,,0\\r\\n\",\r\n"
+            "\"APP=10\\r\\n\",\r\n"
+            "\"FIELD=1,\"\"Last\"\",\"\"Nachname\"\",1,C,64,13,,,0X1,-1,0\\r\\n\",\r\n"
+            "0,\r\nEND\r\n");
+  EXPECT_EQ(warnings_, "");
+  EXPECT_TRUE(rctest::Recorded().empty());
+}
+
+TEST_F(MergerTest, KeysTheStringTableLacksStayInTheScript) {
+  ASSERT_EQ(Merge(kItf, ItrLine("LOCALIZED_SYSTEM_NAME_1", "Other") +
+                            ItrLine("localized_system_name_10", "Case differs")),
+            1);
+  EXPECT_EQ(out_, kItf);
+}
+
+TEST_F(MergerTest, IgnoreLocalGivesFieldsTheDefaultAttributes) {
+  ASSERT_EQ(Merge(kItf, ItrLine("LOCALIZED_SYSTEM_NAME_10", "@IGNORE_LOCAL@") +
+                            ItrLine("LOCALIZED_10_SECTION_NAME_PHONE_2", "@IGNORE_LOCAL@") +
+                            ItrLine("LOCALIZED_10_PHONE_2_LAST1_FLD_NAME", "@IGNORE_LOCAL@")),
+            1);
+  // System and section lines keep the rest of the line.
+  EXPECT_EQ(out_,
+            "_ZELM_ITB_TABLE_ RCDATA BEGIN\r\n"
+            "// QVTB file name:  x.txt\r\n"
+            "\"SYSTEM=10,0,0,\"\"@IGNORE_LOCAL@\"\",CAL,,0,0,0,,0,Cal,0,1,0X0,0,0,1\\r\\n\",\r\n"
+            "\"SECTION=2,3,\"\"@IGNORE_LOCAL@\"\",,0,,P,0X2,0,,0\\r\\n\",\r\n"
+            "\"APP=10\\r\\n\",\r\n"
+            "\"FIELD=1,\"\"Last\"\",\"\"@IGNORE_LOCAL@\"\",1,C,64,13,,,0X1200000,-1,0\\r\\n\",\r\n"
+            "0,\r\nEND\r\n");
+}
+
+TEST_F(MergerTest, StringTableWarnings) {
+  const std::string sec25 = ItrLine("LOCALIZED_1_SECTION_NAME_APPT_1", std::string(25, 'a'));
+  const std::string sec26 = ItrLine("LOCALIZED_1_SECTION_NAME_APPT_2", std::string(26, 'b'));
+  const std::string sys30 = ItrLine("LOCALIZED_SYSTEM_NAME_1", std::string(30, 'c'));
+  const std::string sys31 = ItrLine("LOCALIZED_SYSTEM_NAME_2", std::string(31, 'd'));
+  // The field key format says FLD, so only a key holding FIELD is checked.
+  const std::string fld31 = ItrLine("LOCALIZED_1_APPT_1_A1_FLD_NAME", std::string(31, 'e'));
+  const std::string field31 = ItrLine("LOCALIZED_1_APPT_1_FIELD1_FLD_NAME", std::string(31, 'f'));
+  ASSERT_EQ(Merge("", sec25 + sec26 + sys30 + sys31 + fld31 + field31 +
+                          "    NOQUOTES text\n\n    KEY_ONLY \"\"\n"),
+            1);
+  auto shown = [](const std::string& l) { return l.substr(0, l.size() - 1); };
+  EXPECT_EQ(warnings_, "WARNING SECTION LENGTH: " + shown(sec26) + "\n" +
+                           "WARNING SYSTEM LENGTH: " + shown(sys31) + "\n" +
+                           "WARNING FIELD LENGTH: " + shown(field31) + "\n" +
+                           "WARNING:     NOQUOTES text\n"
+                           "WARNING: \n"
+                           "WARNING:     KEY_ONLY \"\"\n");
+}
+
+// Exposes the current line and key.
+class KeyProbe : public LocalizedMerger {
+ public:
+  KeyProbe() : LocalizedMerger(nullptr) {}
+  int Extract(const std::string& line) {
+    line_ = line;
+    key_.clear();
+    return ExtractKey();
+  }
+  const std::string& key() const { return key_; }
+};
+
+TEST(ExtractKeyTest, KeyRunsToTheFirstCommaOrAnEarlierQuote) {
+  KeyProbe p;
+  EXPECT_EQ(p.Extract("\"SYSTEM=1,0,0,\"\"LOCALIZED_SYSTEM_NAME_1\"\",X\\r\\n\",\r\n"), 23);
+  EXPECT_EQ(p.key(), "LOCALIZED_SYSTEM_NAME_1");
+  EXPECT_EQ(p.Extract("\"SYSTEM=1,LOCALIZED_A B,\"\"x\"\"\r\n"), 13);
+  EXPECT_EQ(p.key(), "LOCALIZED_A B");
+  EXPECT_EQ(p.Extract("\"SYSTEM=1,\"\"LOCALIZED_X\"\"\r\n"), -1);  // no comma after it
+  EXPECT_EQ(p.Extract("\"SYSTEM=1,0,0,\"\"Name\"\",X\r\n"), -1);
+}
+
+TEST_F(MergerTest, ReadOnlyPairFilesAreReadAndReported) {
+  rctest::WriteAll(Path("t.itf"), kItf);
+  rctest::WriteAll(Path("t.itr"), ItrLine("LOCALIZED_SYSTEM_NAME_10", "Kalender"));
+  std::filesystem::permissions(Path("t.itf"), std::filesystem::perms::owner_read |
+                                                  std::filesystem::perms::group_read |
+                                                  std::filesystem::perms::others_read);
+  EXPECT_EQ(MergeFiles(), 16);
+  const std::string itf = Path("t.itf");
+  EXPECT_EQ(rctest::Recorded(), (rctest::Messages{{20, " Could not open " + itf + " for read/write."},
+                                                  {20, " File " + itf + " is read-only."}}));
+  EXPECT_NE(out_.find("\"\"Kalender\"\""), std::string::npos) << out_;
+  EXPECT_EQ(warnings_, "");
+  std::filesystem::permissions(Path("t.itf"), std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
+}
+
+TEST_F(MergerTest, AMissingItfStopsTheMerge) {
+  rctest::WriteAll(Path("t.itr"), ItrLine("LOCALIZED_SYSTEM_NAME_10", "Kalender"));
+  EXPECT_EQ(MergeFiles(), 0);
+  const std::string itf = Path("t.itf");
+  EXPECT_EQ(rctest::Recorded(),
+            (rctest::Messages{{20, " Could not open " + itf + " for read/write."}}));
+  EXPECT_EQ(warnings_, "Error opening " + itf + " file for read-only.\n");
+}
+
+// Splits `script` into t.itf and t.itr.
+void SplitInto(const std::string& in, const std::string& itf, const std::string& itr,
+               std::FILE* warn) {
+  LocalizedSplitter s(nullptr);
+  s.SetKinds(FileKind::Rc2V4, FileKind::Rc2V4);
+  s.SetWarningStream(warn);
+  ASSERT_TRUE(s.Prepare(in, itf, itr));
+  ASSERT_EQ(s.OpenFiles(), 1);
+  ASSERT_TRUE(s.Split());
+  ASSERT_TRUE(s.CloseFiles());
+}
+
+TEST_F(MergerTest, SplitThenMergeGivesBackTheScript) {
+  const std::string script =
+      "_ZELM_ITB_TABLE_ABC RCDATA BEGIN\r\n// QVTB file name:  x.txt\r\n" +
+      Script({
+          "TYPE=SYSTEM",
+          "COUNT=2",
+          "SYSTEM=1,0,0,\"Generic PIM\",GENERIC,,0,0,0,C:\\a\\b.ini,0,Generic Sections,0,1,0X0,0,0,3",
+          "SECTION=1,0,\"Appointments\",,0,,A,0X2,0,,0",
+          "SECTION=2,12,\"Odd Type\",,0,,A,0X2,0,,0",
+          "SECTION=3,4,\"\",,0,,A,0X2,0,,0",
+          "SYSTEM=2,0,0,\"Bob\"s \"PIM\"\",X,,0,0,0,,0,T,0,1,0X0,0,0,1",
+          "SECTION=1,9,\"" + std::string(300, 'x') + "\",,0,,A,0X2,0,,0",
+          "TYPE=FIELDS",
+          "APP=1",
+          "SECID=1",
+          "SECTYPE=0",
+          "NAME=Generic Appointments",
+          "FIELD=1,\"StartDt\",\"Start Date\",1,D,0,9,,,0X0,-1,0",
+          "FIELD=2,\"_x\",\"Hidden\",2,D,0,9,,,0X0,-1,0",
+          "FIELD=3,\"Alarm\",\"Alarm^ minutes before\",3,N,0,9,,,0X0,-1,0",
+          "FIELD=4,\"Q\"q\",\"Quoted label\",4,N,0,9,,,0X0,-1,0",
+          "TYPE=MAPS",
+          "SECTYPE=0",
+          "MAP=1,2,3",
+      }) +
+      "0,\r\nEND\r\n";
+  rctest::WriteAll(Path("in.rc2"), script);
+  loctest::WarnSink sink;
+  SplitInto(Path("in.rc2"), Path("t.itf"), Path("t.itr"), sink.get());
+  ASSERT_EQ(MergeFiles(), 1);
+  EXPECT_EQ(out_, script);
+  EXPECT_EQ(warnings_, "");
+}
+
+TEST_F(MergerTest, TranslatedTextsReplaceExactlyTheirNames) {
+  const std::string script = Script({
+      "SYSTEM=1,0,0,\"Generic PIM\",GENERIC,,0,0,0,,0,Generic Sections,0,1,0X0,0,0,1",
+      "SECTION=1,0,\"Appointments\",,0,,A,0X2,0,,0",
+      "APP=1",
+      "SECID=1",
+      "SECTYPE=0",
+      "FIELD=1,\"StartDt\",\"Start Date\",1,D,0,9,,,0X0,-1,0",
+      "FIELD=2,\"EndDt\",\"End Date\",2,D,0,9,,,0X0,-1,0",
+  });
+  rctest::WriteAll(Path("in.rc2"), script);
+  loctest::WarnSink sink;
+  SplitInto(Path("in.rc2"), Path("t.itf"), Path("t.itr"), sink.get());
+  std::string itr = rctest::ReadAll(Path("t.itr"));
+  for (auto [from, to] : {std::pair<std::string, std::string>{"\"Appointments\"", "\"Termine\""},
+                          {"\"End Date\"", "\"Enddatum\""}})
+    itr.replace(itr.find(from), from.size(), to);
+  rctest::WriteAll(Path("t.itr"), itr);
+  ASSERT_EQ(MergeFiles(), 1);
+  std::string expected = script;
+  expected.replace(expected.find("Appointments"), 12, "Termine");
+  expected.replace(expected.find("End Date"), 8, "Enddatum");
+  EXPECT_EQ(out_, expected);
+}
+
+}  // namespace
