@@ -59,7 +59,15 @@ std::vector<std::string> Split(const std::string& s) {
 
 }  // namespace
 
-std::string SourceDir() { return Env("TBLCONV_SOURCE_DIR", "."); }
+// Defaults the build bakes in (see tests/CMakeLists.txt).
+#ifndef TBLCONV_BUILD_BIN
+#define TBLCONV_BUILD_BIN "tblconv"
+#endif
+#ifndef TBLCONV_BUILD_SOURCE_DIR
+#define TBLCONV_BUILD_SOURCE_DIR "."
+#endif
+
+std::string SourceDir() { return Env("TBLCONV_SOURCE_DIR", TBLCONV_BUILD_SOURCE_DIR); }
 std::string SourceFile(const std::string& rel) { return Slurp(SourceDir() + "/" + rel); }
 bool IsWindowsBuild() {
   std::string bin = Env("TBLCONV_BIN");
@@ -115,7 +123,7 @@ std::vector<std::string> ToolTest::TempFiles() const { return ListDir("../tmp");
 RunResult ToolTest::Run(const std::vector<std::string>& args,
                         const std::map<std::string, std::string>& env) {
   std::vector<std::string> argv = Split(Env("TBLCONV_RUNNER"));
-  argv.push_back(Env("TBLCONV_BIN", Env("TBLCONV_DEFAULT_BIN", "tblconv")));
+  argv.push_back(Env("TBLCONV_BIN", Env("TBLCONV_DEFAULT_BIN", TBLCONV_BUILD_BIN)));
   argv.insert(argv.end(), args.begin(), args.end());
 
   std::map<std::string, std::string> vars;
