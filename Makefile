@@ -2,7 +2,11 @@
 # what a fresh Debian machine lacks (scripts/bootstrap).
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all bootstrap build run test unit e2e clean
+# Seconds each fuzz target runs under `make fuzz`, and under `make test`.
+FUZZ_SECONDS ?= 300
+FUZZ_SMOKE_SECONDS ?= 10
+
+.PHONY: all bootstrap build run test unit e2e clean sanitize fuzz fuzz-build fuzz-smoke
 
 all: build
 
@@ -16,8 +20,25 @@ build: bootstrap
 run: build
 	@scripts/run-example
 
-test: build
+test: build sanitize fuzz-smoke
 	@cd build && ctest -j $(JOBS) --output-on-failure
 
+# The whole unit and end-to-end suite again under AddressSanitizer,
+# UndefinedBehaviorSanitizer and LeakSanitizer.
+sanitize: bootstrap
+	@cmake --preset sanitize >/dev/null
+	@cmake --build build-sanitize -j $(JOBS)
+	@cd build-sanitize && ctest -j $(JOBS) --output-on-failure
+
+fuzz-build: bootstrap
+	@cmake --preset fuzz >/dev/null
+	@cmake --build build-fuzz -j $(JOBS)
+
+fuzz: fuzz-build
+	@scripts/fuzz $(FUZZ_SECONDS)
+
+fuzz-smoke: fuzz-build
+	@scripts/fuzz $(FUZZ_SMOKE_SECONDS)
+
 clean:
-	rm -rf build build-sanitize build-windows
+	rm -rf build build-sanitize build-windows build-fuzz
