@@ -116,10 +116,19 @@ char* TxtTokenize(char* s, const char* delims, char** save) {
 }
 
 size_t TxtSpan(const char* s, const char* delims) {
+  // The subfield walk spans every value: a bit set keeps it to one test a byte.
+  uint64_t set[4] = {0, 0, 0, 0};
+  for (const char* d = delims; *d; ++d) {
+    unsigned char c = static_cast<unsigned char>(*d);
+    set[c >> 6] |= uint64_t{1} << (c & 63);
+  }
+  auto in_set = [&set](unsigned char c) { return (set[c >> 6] >> (c & 63)) & 1; };
   const char* p = s;
-  while (*p) {
-    size_t l = CharLen(p);
-    if (l == 1 && IsDelim(*p, delims)) break;
+  for (;;) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    if (c == 0) break;
+    size_t l = c < 0x80 ? 1 : CharLen(p);
+    if (l == 1 && in_set(c)) break;
     p += l;
   }
   return static_cast<size_t>(p - s);

@@ -77,12 +77,12 @@ int GetTxtValue(const char* key, char* buf, int size, MessageFn msg) {
     if (TxtCompareNoCaseN(line, key, static_cast<size_t>(eq - line)) != 0) return kValueOtherKey;
     value = eq + 1;
   }
-  size_t len = std::strlen(value);
-  if (const char* cr = TxtFindChar(value, '\r')) len = static_cast<size_t>(cr - value);
+  size_t len = TxtSpan(value, "\r");
   if (size > 0) {
-    std::string v(value, len);
-    TxtCopyN(buf, v.c_str(), static_cast<size_t>(size - 1));
-    buf[size - 1] = '\0';
+    // Only a value longer than the buffer is cut, and never inside a character.
+    if (len > static_cast<size_t>(size - 1)) len = CutLength(std::string(value, len), static_cast<size_t>(size - 1));
+    std::memcpy(buf, value, len);
+    buf[len] = '\0';
   }
   f.pending = true;
   return kValueFound;
