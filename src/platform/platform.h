@@ -99,6 +99,9 @@ class Env {
                                std::string* path, FileHandle* h) = 0;
   // false when the path's attributes cannot be read (it does not exist).
   virtual bool GetAttributes(const std::string& path, FileAttributes* attrs) = 0;
+  // The path in the OEM code page (CharToOemA), as some attribute queries
+  // take it; unchanged on POSIX and when it cannot be converted.
+  virtual std::string ToOemPath(const std::string& path) = 0;
   virtual int RemoveFile(const std::string& path) = 0;  // 0 or OS error code
   // Fails when `to` exists (MoveFileA). 0 or OS error code.
   virtual int RenameFile(const std::string& from, const std::string& to) = 0;
@@ -181,6 +184,7 @@ class EnvWrapper : public Env {
   std::string TempDirectory() override { return t_->TempDirectory(); }
   int CreateUniqueFile(const std::string& d, const std::string& p, std::string* path, FileHandle* h) override { return t_->CreateUniqueFile(d, p, path, h); }
   bool GetAttributes(const std::string& p, FileAttributes* a) override { return t_->GetAttributes(p, a); }
+  std::string ToOemPath(const std::string& p) override { return t_->ToOemPath(p); }
   int RemoveFile(const std::string& p) override { return t_->RemoveFile(p); }
   int RenameFile(const std::string& f, const std::string& t) override { return t_->RenameFile(f, t); }
   std::vector<FindMatch> FindFiles(const std::string& p) override { return t_->FindFiles(p); }

@@ -30,6 +30,7 @@ class PosixEnv : public Env {
   int CreateUniqueFile(const std::string& dir, const std::string& prefix, std::string* path,
                        FileHandle* h) override;
   bool GetAttributes(const std::string& path, FileAttributes* attrs) override;
+  std::string ToOemPath(const std::string& path) override;
   int RemoveFile(const std::string& path) override;
   int RenameFile(const std::string& from, const std::string& to) override;
   std::vector<FindMatch> FindFiles(const std::string& pattern) override;

@@ -75,6 +75,9 @@ bool PosixEnv::GetAttributes(const std::string& path, FileAttributes* attrs) {
   return true;
 }
 
+// File names are bytes here; there is no second code page to convert to.
+std::string PosixEnv::ToOemPath(const std::string& path) { return path; }
+
 int PosixEnv::RemoveFile(const std::string& path) {
   if (unlink(path.c_str()) != 0) return SaveLastError();
   return 0;

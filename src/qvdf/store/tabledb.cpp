@@ -136,7 +136,8 @@ int OpenTable(const char* path, TableDb* db, int mode) {
   db->bUnusable = false;
   if (mode == 2) {
     platform::FileAttributes attrs;
-    if (!platform::Env::Get()->GetAttributes(path, &attrs)) return SetError(db, kErrNotFound);
+    platform::Env* env = platform::Env::Get();
+    if (!env->GetAttributes(env->ToOemPath(path), &attrs)) return SetError(db, kErrNotFound);
     mode = attrs.read_only ? 0 : 1;
   }
   int rc = Open(path, &db->file, mode);
