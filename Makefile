@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 300
 FUZZ_SMOKE_SECONDS ?= 10
 
-.PHONY: all bootstrap build run test unit e2e clean sanitize fuzz fuzz-build fuzz-smoke
+.PHONY: all bootstrap build run test unit e2e clean sanitize fuzz fuzz-build fuzz-smoke bench
 
 all: build
 
@@ -39,6 +39,11 @@ fuzz: fuzz-build
 
 fuzz-smoke: fuzz-build
 	@scripts/fuzz $(FUZZ_SMOKE_SECONDS)
+
+# Times every conversion of the largest table against its copy floor
+# (bench/run builds its own release tblconv in build/).
+bench: bootstrap
+	@bench/run
 
 clean:
 	rm -rf build build-sanitize build-windows build-fuzz
