@@ -1,0 +1,164 @@
+// Split pairs through the built program: text to .itr (with its .itf) and
+// back for versions 3 and 4 on the sample and on generated tables, a
+// translated string table, a read-only .itf, a missing .itf, and no
+// temporary file left behind.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+using e2e::RunResult;
+
+bool Contains(const std::string& s, const std::string& part) {
+  return s.find(part) != std::string::npos;
+}
+
+// The text after the file-name line.
+std::string Body(const std::string& text) {
+  size_t eol = text.find("\r\n");
+  return eol == std::string::npos ? std::string() : text.substr(eol + 2);
+}
+
+// Every occurrence of `from` in *s made `to`; the number replaced.
+int ReplaceAll(std::string* s, const std::string& from, const std::string& to) {
+  int n = 0;
+  for (size_t at = 0; (at = s->find(from, at)) != std::string::npos; at += to.size(), ++n)
+    s->replace(at, from.size(), to);
+  return n;
+}
+
+class ItrTest : public e2e::ToolTest {
+ protected:
+  RunResult Ok(const std::vector<std::string>& args) {
+    RunResult r = Run(args);
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    return r;
+  }
+  // `in` as the tool writes it in `version`, named `out`.
+  std::string Canonical(const std::string& in, int version, const std::string& out) {
+    Ok({"/f", in, "/" + std::to_string(version), out});
+    return ReadFile(out);
+  }
+  // The text table `in` (in `version`) through `pair` and back.
+  void RoundTrip(const std::string& in, int version, const std::string& pair) {
+    const std::string v = "/" + std::to_string(version);
+    Ok({"/f", v, in, v, pair});
+    EXPECT_TRUE(TempFiles().empty());
+    Ok({"/f", v, pair, v, "back.txt"});
+    EXPECT_TRUE(TempFiles().empty());
+    EXPECT_EQ(Body(ReadFile("back.txt")), Body(ReadFile(in))) << in << " version " << version;
+  }
+  bool Generate(unsigned seed, const std::string& rel) {
+    const char* gen = std::getenv("TBLCONV_TBLGEN");
+    if (!gen || !*gen) {
+      ADD_FAILURE() << "TBLCONV_TBLGEN is not set";
+      return false;
+    }
+    std::string cmd =
+        std::string("'") + gen + "' " + std::to_string(seed) + " small '" + Path(rel) + "'";
+    return std::system(cmd.c_str()) == 0;
+  }
+  void Sample() { WriteFile("sample.txt", e2e::SourceFile("examples/sample.txt")); }
+};
+
+TEST_F(ItrTest, SampleComesBackByteForByteInBothVersions) {
+  Sample();
+  for (int version : {4, 3}) {
+    SCOPED_TRACE(version);
+    Canonical("sample.txt", version, "c.txt");
+    std::filesystem::create_directories(Path("tables"));
+    RoundTrip("c.txt", version, "tables/new.itr");
+    // The pair lies side by side; only version 4 carries enabled products.
+    const std::string itf = ReadFile("tables/new.itf");
+    const std::string itr = ReadFile("tables/new.itr");
+    EXPECT_TRUE(Contains(
+        itf, "\"SYSTEM=2,1,3,\"\"LOCALIZED_SYSTEM_NAME_2\"\",DORG32,dorg32.dll,2,1,1,C:\\\\"))
+        << itf;
+    EXPECT_TRUE(Contains(itf, "\"FIELD=1,\"\"Last\"\",\"\"LOCALIZED_1_PHONE_2_LAST1_FLD_NAME\"\","));
+    EXPECT_EQ(Contains(itf, "_ZELM_ITB_ENABLED_PRODUCTS_ RCDATA BEGIN"), version == 4);
+    EXPECT_EQ(itr.rfind("    LOCALIZED_SYSTEM_NAME_1" + std::string(38, ' ') + "\"Generic PIM\"\n", 0),
+              0u)
+        << itr;
+    EXPECT_TRUE(Contains(itr, "    LOCALIZED_2_PHONE_2_BUSPH4_FLD_NAME" + std::string(26, ' ') +
+                                  "\"Business Phone\"\n"));
+    EXPECT_FALSE(Contains(itr, "LOCALIZED_1_SECTION_NAME_APPT_1 \"Appointments\""));
+  }
+}
+
+TEST_F(ItrTest, GeneratedTablesComeBackByteForByte) {
+  for (unsigned seed : {11u, 12u, 13u}) {
+    ASSERT_TRUE(Generate(seed, "gen.txt"));
+    for (int version : {4, 3}) {
+      SCOPED_TRACE(std::to_string(seed) + " version " + std::to_string(version));
+      Canonical("gen.txt", version, "c.txt");
+      RoundTrip("c.txt", version, "gen.itr");
+    }
+  }
+}
+
+TEST_F(ItrTest, TranslatedNamesChangeAndNothingElse) {
+  Sample();
+  std::string expected = Canonical("sample.txt", 4, "c.txt");
+  Ok({"c.txt", "t.itr"});
+  std::string itr = ReadFile("t.itr");
+  ASSERT_EQ(ReplaceAll(&itr, "\"Handheld Companion\"", "\"Taschenbegleiter\""), 1);
+  ASSERT_EQ(ReplaceAll(&itr, "\"Address\"", "\"Adressen\""), 1);
+  ASSERT_EQ(ReplaceAll(&itr, "\"Surname\"", "\"Nachname\""), 1);
+  ASSERT_EQ(ReplaceAll(&itr, "\"Expenses\"", "\"Ausgaben\""), 1);
+  WriteFile("t.itr", itr);
+  Ok({"t.itr", "out.txt"});
+
+  ASSERT_EQ(ReplaceAll(&expected, "\"Handheld Companion\"", "\"Taschenbegleiter\""), 1);
+  ASSERT_EQ(ReplaceAll(&expected, "Handheld Companion Address", "Taschenbegleiter Adressen"), 2);
+  ASSERT_EQ(ReplaceAll(&expected, "Handheld Companion To Do", "Taschenbegleiter To Do"), 1);
+  ASSERT_EQ(ReplaceAll(&expected, "\"Address\",AddressDB", "\"Adressen\",AddressDB"), 1);
+  ASSERT_EQ(ReplaceAll(&expected, "\"Surname\",\"Surname\"", "\"Surname\",\"Nachname\""), 1);
+  ASSERT_EQ(ReplaceAll(&expected, "\"Expenses\",ExpenseDB", "\"Ausgaben\",ExpenseDB"), 1);
+  EXPECT_EQ(Body(ReadFile("out.txt")), Body(expected));
+}
+
+TEST_F(ItrTest, ReadOnlyItfIsStillMerged) {
+  Sample();
+  const std::string text = Canonical("sample.txt", 4, "c.txt");
+  Ok({"c.txt", "t.itr"});
+  ASSERT_EQ(std::system(("chmod a-w '" + Path("t.itf") + "'").c_str()), 0);
+  RunResult r = Ok({"/v", "t.itr", "out.txt"});
+  EXPECT_TRUE(Contains(r.out, " Could not open t.itf for read/write.\n")) << r.out;
+  EXPECT_TRUE(Contains(r.out, " File t.itf is read-only.\n")) << r.out;
+  EXPECT_EQ(Body(ReadFile("out.txt")), Body(text));
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(ItrTest, MissingItfStopsTheRun) {
+  Sample();
+  Ok({"sample.txt", "t.itr"});
+  std::remove(Path("t.itf").c_str());
+  RunResult r = Run({"t.itr", "out.txt"});
+  EXPECT_EQ(r.exit_code, e2e::kExitFail);
+  EXPECT_TRUE(Contains(r.err, "Error opening t.itf file for read-only.\n")) << r.err;
+  EXPECT_TRUE(Contains(r.out, "\nReading Version 4 ITR table file t.itr\n")) << r.out;
+  EXPECT_TRUE(Contains(r.out, "Error: Exit\n")) << r.out;
+  EXPECT_FALSE(Exists("out.txt"));
+  // Only the run's own table is left, as after any stop while reading.
+  for (const std::string& f : TempFiles()) EXPECT_EQ(f.rfind("ITB", 0), 0u) << f;
+}
+
+TEST_F(ItrTest, KeysTheStringTableLacksStayAsNames) {
+  Sample();
+  Ok({"sample.txt", "t.itr"});
+  std::string itr = ReadFile("t.itr");
+  size_t at = itr.find("    LOCALIZED_5_SECTION_NAME_EMAIL_1");
+  ASSERT_NE(at, std::string::npos);
+  itr.erase(at, itr.find('\n', at) + 1 - at);
+  WriteFile("t.itr", itr);
+  Ok({"t.itr", "out.txt"});
+  EXPECT_TRUE(Contains(ReadFile("out.txt"),
+                       "\r\nSECTION=1,7,\"LOCALIZED_5_SECTION_NAME_EMAIL_1\",,2,,I,0X0,0,,0\r\n"));
+}
+
+}  // namespace
