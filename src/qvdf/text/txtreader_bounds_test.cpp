@@ -202,6 +202,31 @@ TEST_F(TxtBoundsTest, LargestCharMapCount) {
   EXPECT_TRUE(CharMapExists(&db_, 1));
 }
 
+// Cut or damaged tables are refused or read, never more: every stop is
+// reported with the abort message that names its result.
+TEST_F(TxtBoundsTest, DamagedTablesEndInAReportedResult) {
+  const std::string text = Table().Text();
+  auto check = [this](const std::string& damaged) {
+    Messages().clear();
+    int rc = Read(damaged);
+    if (rc == 0) return;
+    ASSERT_FALSE(Messages().empty());
+    EXPECT_EQ(Messages().back(),
+              (Msg{100, "Processing aborted due to error code " + std::to_string(rc == 4 ? 0 : rc)}))
+        << rc;
+  };
+  for (size_t n = 0; n < text.size(); n += 23) check(text.substr(0, n));
+  uint32_t seed = 12345;
+  for (int i = 0; i < 120; ++i) {
+    std::string d = text;
+    for (int k = 0; k < 3; ++k) {
+      seed = seed * 1103515245u + 12345u;
+      d[(seed >> 8) % d.size()] = static_cast<char>(seed >> 24);
+    }
+    check(d);
+  }
+}
+
 // Code page 932 lead bytes.
 class Cp932Env : public platform::EnvWrapper {
  public:
