@@ -210,6 +210,22 @@ TEST_F(TxtReadRunTest, RefusedInputsStopTheRun) {
 
 }
 
+TEST_F(TxtReadRunTest, TrailBytesOfADoubleByteCodePageAreLeftAlone) {
+  // "^" and "," as trail bytes of code page 932 characters in field names.
+  std::string text = kFirst;
+  text.replace(text.find("\"Last\",\"Last\""), 13, "\"Last\",\"\x81^a^b\"");
+  text.replace(text.find("\"First\",\"First\""), 15, "\"First\",\"\x81,z\"");
+  WriteFile("dbcs.txt", text);
+  RunResult r = Run({"dbcs.txt", "out.txt"}, {{"TBLCONV_CODEPAGE", "932"}});
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  std::string out = ReadFile("out.txt");
+  EXPECT_TRUE(Contains(out, "\r\nFIELD=1,\"Last\",\"\x81^a^b\",1,")) << out;
+  EXPECT_TRUE(Contains(out, "\r\nFIELD=2,\"First\",\"\x81,z\",2,")) << out;
+  // In a single-byte code page the same "," ends the name.
+  r = Run({"dbcs.txt", "single.txt"});
+  EXPECT_EQ(r.exit_code, e2e::kExitFail) << r.out;
+}
+
 TEST_F(TxtReadRunTest, LinesAreReadWholeUpToTheLimit) {
   // Every SYSTEMEX3 text at its longest: a line of 657 characters.
   std::string ex3 = "SYSTEMEX3=" + std::string(39, 'a') + "," + std::string(39, 'b') + "," +
@@ -232,16 +248,6 @@ TEST_F(TxtReadRunTest, LinesAreReadWholeUpToTheLimit) {
                 "***ERROR: Code = -1 from QVTBUGetText3System\n"
                 "Processing aborted due to error code -1\n"
                 "Error: Exit\n");
-}
-
-TEST_F(TxtReadRunTest, LineFeedOnlyFilesReadNothing) {
-  std::string lf = kFirst;
-  for (size_t at; (at = lf.find("\r\n")) != std::string::npos;) lf.erase(at, 1);
-  WriteFile("lf.txt", lf);
-  ExpectRefused({"lf.txt", "refused.txt"},
-                "***ERROR: Expected TYPE=SYSTEM record\n"
-                "Processing aborted due to error code 0\n"
-                "Error: Bad file format or a resource missing.\n");
 }
 
 }  // namespace
