@@ -7,6 +7,7 @@
 #include "qvdf/store/datafile.h"
 
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "qvutil/errlog.h"
@@ -37,13 +38,71 @@ bool WriteAll(platform::FileHandle h, uint64_t off, const void* buf, size_t n) {
   return w >= 0 && static_cast<size_t>(w) == n;
 }
 
+bool CacheReady(BlockCache* c) {
+  if (!c->buf) c->buf.reset(new (std::nothrow) unsigned char[kBlockCacheSize]);
+  return c->buf != nullptr;
+}
+
+// Keeps the window equal to the file after a write of n bytes at off: the
+// overlap is copied in, and a write that continues the window (or a new one
+// when it does not) is taken in as far as the window holds.
+void CacheWritten(BlockCache* c, uint64_t off, const void* data, size_t n) {
+  const auto* src = static_cast<const unsigned char*>(data);
+  uint64_t end = c->start + c->len;
+  if (c->len && off < end && off + n > c->start) {
+    uint64_t from = off > c->start ? off : c->start;
+    uint64_t to = off + n < end ? off + n : end;
+    std::memcpy(c->buf.get() + (from - c->start), src + (from - off), to - from);
+  }
+  if (off + n <= end && c->len) return;
+  if (c->len && off >= c->start && off <= end && off + n - c->start <= kBlockCacheSize) {
+    std::memcpy(c->buf.get() + (end - c->start), src + (end - off), off + n - end);
+    c->len = off + n - c->start;
+  } else if (n <= kBlockCacheSize && CacheReady(c)) {
+    std::memcpy(c->buf.get(), src, n);
+    c->start = off;
+    c->len = n;
+  }
+}
+
+// Positional write through the window; a failed write empties it, since the
+// file may then hold part of the data.
+bool WriteAll(DataFile* f, uint64_t off, const void* buf, size_t n) {
+  if (n == 0) return true;
+  if (!WriteAll(f->hFile, off, buf, n)) {
+    f->cache.len = 0;
+    return false;
+  }
+  CacheWritten(&f->cache, off, buf, n);
+  return true;
+}
+
+// Positional read through the window: up to n bytes at off, fewer at the
+// end of the file, or -1. Small reads that miss fill the window from off.
+long ReadAt(DataFile* f, uint64_t off, void* dst, size_t n) {
+  BlockCache* c = &f->cache;
+  if (c->len && off >= c->start && off + n <= c->start + c->len) {
+    if (n) std::memcpy(dst, c->buf.get() + (off - c->start), n);
+    return static_cast<long>(n);
+  }
+  if (n > kBlockCacheSize / 2 || !CacheReady(c)) return Env()->ReadAt(f->hFile, off, dst, n);
+  c->len = 0;
+  long got = Env()->ReadAt(f->hFile, off, c->buf.get(), kBlockCacheSize);
+  if (got < 0) return got;
+  c->start = off;
+  c->len = static_cast<size_t>(got);
+  size_t take = n < c->len ? n : c->len;
+  if (take) std::memcpy(dst, c->buf.get(), take);
+  return static_cast<long>(take);
+}
+
 // Reads the header of the block at addr after checking that header and
 // payload lie inside the data. 0, 4 (outside the data or unreadable
 // header), or 6 (the read failed).
 int ReadBlockHeader(DataFile* f, uint32_t addr, BlockHeader* bh) {
   uint64_t end = f->dwEndOfData;
   if (addr < sizeof(FileHeader) || uint64_t{addr} + sizeof(BlockHeader) > end) return kErrBadFormat;
-  long n = Env()->ReadAt(f->hFile, addr, bh, sizeof *bh);
+  long n = ReadAt(f, addr, bh, sizeof *bh);
   if (n < 0) return kErrIo;
   if (n != static_cast<long>(sizeof *bh)) return kErrBadFormat;
   if (uint64_t{addr} + sizeof(BlockHeader) + bh->dwLength > end) return kErrBadFormat;
@@ -51,7 +110,7 @@ int ReadBlockHeader(DataFile* f, uint32_t addr, BlockHeader* bh) {
 }
 
 bool WriteBlockHeader(DataFile* f, uint32_t addr, const BlockHeader& bh) {
-  return WriteAll(f->hFile, addr, &bh, sizeof bh);
+  return WriteAll(f, addr, &bh, sizeof bh);
 }
 
 bool SlotInRange(const DataFile* f, int slot) {
@@ -67,6 +126,7 @@ void Reset(DataFile* f) {
   f->hFile = platform::kInvalidHandle;
   f->header = FileHeader{};
   f->nLastCode = 0;
+  f->cache = BlockCache{};
 }
 
 int OpenFailed(DataFile* f, const char* path, int line, int code) {
@@ -157,8 +217,8 @@ int Close(DataFile* f) {
   bool writeFailed = false;
   if (f->wDirty && f->nMode == 1) {
     f->header.dwRootArrayOffset = f->dwEndOfData;
-    writeFailed = !WriteAll(f->hFile, 0, &f->header, sizeof f->header) ||
-                  !WriteAll(f->hFile, f->dwEndOfData, f->roots.get(), RootBytes(f->header));
+    writeFailed = !WriteAll(f, 0, &f->header, sizeof f->header) ||
+                  !WriteAll(f, f->dwEndOfData, f->roots.get(), RootBytes(f->header));
   }
   int closed = CloseFileHandle(f->hFile, kModOpen, 130);
   Reset(f);
@@ -241,7 +301,11 @@ int AddRootSlots(DataFile* f, int count) {
   return kOk;
 }
 
-uint32_t Append(DataFile* f, const void* data, uint32_t len) {
+namespace {
+
+// Appends a block whose header already carries refCount; header and payload
+// go out in one write. Its address, or 0 with nLastCode set.
+uint32_t AppendCounted(DataFile* f, const void* data, uint32_t len, uint32_t refCount) {
   f->nLastCode = kErrIo;
   if (f->hFile == platform::kInvalidHandle) return 0;
   if (f->nMode != 1) {
@@ -251,15 +315,20 @@ uint32_t Append(DataFile* f, const void* data, uint32_t len) {
   uint32_t addr = f->dwEndOfData;
   // Addresses are 32-bit: refuse a block that would end beyond them.
   if (uint64_t{addr} + sizeof(BlockHeader) + len > UINT32_MAX) return 0;
-  BlockHeader bh{len, 0};
-  if (len <= kSmallBlock - sizeof bh) {
-    // Header and payload in one write.
-    unsigned char tmp[kSmallBlock];
+  BlockHeader bh{len, refCount};
+  unsigned char small[kSmallBlock];
+  std::unique_ptr<unsigned char[]> large;
+  unsigned char* tmp = small;
+  if (len > kSmallBlock - sizeof bh) {
+    large.reset(new (std::nothrow) unsigned char[sizeof bh + len]);
+    tmp = large.get();
+  }
+  if (tmp) {
     std::memcpy(tmp, &bh, sizeof bh);
     if (len) std::memcpy(tmp + sizeof bh, data, len);
-    if (!WriteAll(f->hFile, addr, tmp, sizeof bh + len)) return 0;
+    if (!WriteAll(f, addr, tmp, sizeof bh + len)) return 0;
   } else if (!WriteBlockHeader(f, addr, bh) ||
-             !WriteAll(f->hFile, uint64_t{addr} + sizeof bh, data, len)) {
+             !WriteAll(f, uint64_t{addr} + sizeof bh, data, len)) {
     return 0;
   }
   f->dwEndOfData = addr + static_cast<uint32_t>(sizeof bh) + len;
@@ -270,31 +339,43 @@ uint32_t Append(DataFile* f, const void* data, uint32_t len) {
   return addr;
 }
 
+}  // namespace
+
+uint32_t Append(DataFile* f, const void* data, uint32_t len) {
+  return AppendCounted(f, data, len, 0);
+}
+
+uint32_t AppendToRoot(DataFile* f, int slot, const void* data, uint32_t len) {
+  f->nLastCode = kErrReadOnlyFile;
+  if (f->nMode != 1) return 0;
+  f->nLastCode = kErrRange;
+  if (!SlotInRange(f, slot)) return 0;
+  f->nLastCode = kErrSlotInUse;
+  if (Roots(f)[slot] != 0) return 0;
+  uint32_t addr = AppendCounted(f, data, len, 1);
+  if (!addr) return 0;
+  Roots(f)[slot] = addr;
+  f->header.dwRootsInUse += 1;
+  return addr;
+}
+
 uint32_t Read(DataFile* f, uint32_t addr, void* buf, uint32_t size) {
   f->nLastCode = kErrBadFormat;
   uint64_t end = f->dwEndOfData;
   if (addr < sizeof(FileHeader) || f->hFile == platform::kInvalidHandle ||
       uint64_t{addr} + sizeof(BlockHeader) > end)
     return 0;
-  // One read brings the header and, for small blocks, the payload with it.
-  unsigned char tmp[kSmallBlock];
-  uint64_t span = end - addr;
-  if (span > sizeof tmp) span = sizeof tmp;
-  if (span > uint64_t{size} + sizeof(BlockHeader)) span = uint64_t{size} + sizeof(BlockHeader);
-  long n = Env()->ReadAt(f->hFile, addr, tmp, span);
+  BlockHeader bh;
+  long n = ReadAt(f, addr, &bh, sizeof bh);
   if (n < 0) {
     f->nLastCode = kErrIo;
     return 0;
   }
   if (n < static_cast<long>(sizeof(BlockHeader))) return 0;
-  BlockHeader bh;
-  std::memcpy(&bh, tmp, sizeof bh);
   if (uint64_t{addr} + sizeof bh + bh.dwLength > end) return 0;
   uint32_t want = bh.dwLength < size ? bh.dwLength : size;
-  if (sizeof bh + want <= static_cast<size_t>(n)) {
-    if (want) std::memcpy(buf, tmp + sizeof bh, want);
-  } else {
-    long got = Env()->ReadAt(f->hFile, uint64_t{addr} + sizeof bh, buf, want);
+  if (want) {
+    long got = ReadAt(f, uint64_t{addr} + sizeof bh, buf, want);
     if (got < 0 || static_cast<uint32_t>(got) != want) {
       f->nLastCode = kErrIo;
       return 0;
@@ -318,7 +399,7 @@ uint32_t GetLength(DataFile* f, uint32_t addr) {
     return 0;
   }
   BlockHeader bh;
-  long n = Env()->ReadAt(f->hFile, addr, &bh, sizeof bh);
+  long n = ReadAt(f, addr, &bh, sizeof bh);
   if (n < 0) {
     f->nLastCode = kErrIo;
     ErrorLogError(kModGetLen, 142, f->hFile, -1);
@@ -350,7 +431,7 @@ uint32_t Rewrite(DataFile* f, uint32_t addr, const void* data, uint32_t len) {
   f->nLastCode = kErrIo;
   uint32_t result = addr;
   if (len <= old.dwLength) {
-    if (!WriteAll(f->hFile, uint64_t{addr} + sizeof old, data, len)) return 0;
+    if (!WriteAll(f, uint64_t{addr} + sizeof old, data, len)) return 0;
     f->header.dwWastedBytes += old.dwLength - len;
   } else {
     result = Append(f, data, len);

@@ -9,7 +9,9 @@
 //   BlockHeader (8): dwLength, dwRefCount
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "platform/platform.h"
 #include "qvutil/mem.h"
@@ -56,6 +58,16 @@ struct BlockHeader {
 static_assert(sizeof(FileHeader) == 28);
 static_assert(sizeof(BlockHeader) == 8);
 
+// A window of the file's bytes as last read or written through the DataFile,
+// so that neighbouring records, and the header of a block just appended, need
+// no further read. Every write goes to the file at once and into the window.
+struct BlockCache {
+  std::unique_ptr<unsigned char[]> buf;  // kBlockCacheSize bytes once used
+  uint64_t start = 0;
+  size_t len = 0;  // 0: nothing cached
+};
+constexpr size_t kBlockCacheSize = 64 * 1024;
+
 struct DataFile {
   int16_t nMode = 0;       // 0 read-only, 1 read-write
   uint16_t wDirty = 0;
@@ -67,6 +79,7 @@ struct DataFile {
   // block that is missing or lies outside the data, 6 for a failed transfer,
   // 16 for a change on a read-only file. 0 after a success.
   int nLastCode = 0;
+  BlockCache cache;
 };
 
 // Makes a new, closed file of nRootSlots empty slots (replacing any file
@@ -99,6 +112,11 @@ int UnlinkRoot(DataFile* f, int slot);
 int AddRootSlots(DataFile* f, int count);
 // Appends a block; its address, or 0 (nLastCode says why).
 uint32_t Append(DataFile* f, const void* data, uint32_t len);
+// Append and LinkRoot in one write: appends the block already counted once
+// and puts it in the empty slot. Its address, or 0 with nLastCode 16
+// (read-only), 13 (slot out of range), 3 (slot in use) or 6; the slot is
+// filled only when the block is on disk.
+uint32_t AppendToRoot(DataFile* f, int slot, const void* data, uint32_t len);
 // Copies min(length, size) payload bytes; that count, or 0 on failure or
 // for an empty payload (nLastCode 0 then).
 uint32_t Read(DataFile* f, uint32_t addr, void* buf, uint32_t size);

@@ -3,6 +3,11 @@
 // wide variant; and failing writes that must leave a clean closed object.
 #include "qvdf/store/datafile.h"
 
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
 #include "qvdf/store/store_test_util.h"
 
 namespace {
@@ -425,6 +430,71 @@ TEST_F(DataFileTest, AllocationFailures) {
   env_.allocsLeft = -1;
   EXPECT_EQ(f_.header.dwRootSlots, 3u);
   EXPECT_EQ(GetRoot(&f_, 2), a);
+  EXPECT_EQ(Close(&f_), 0);
+}
+
+// Reads go through a window of the file that every write keeps current:
+// blocks appended, rewritten in place, moved and relinked, of sizes inside
+// and beyond the window, must read back as written, before and after close.
+TEST_F(DataFileTest, ReadsSeeEveryEarlierWrite) {
+  CreateOpen(64);
+  std::map<uint32_t, std::string> live;
+  uint32_t x = 7;
+  auto rnd = [&x](uint32_t n) { return ((x = x * 1103515245u + 12345u) >> 8) % n; };
+  auto payload = [&](size_t n) {
+    std::string s(n, '\0');
+    for (auto& c : s) c = static_cast<char>(rnd(256));
+    return s;
+  };
+  auto check = [&](DataFile* f) {
+    std::string buf;
+    for (const auto& [addr, want] : live) {
+      buf.assign(want.size() + 1, '\0');
+      ASSERT_EQ(Read(f, addr, buf.data(), static_cast<uint32_t>(buf.size())), want.size()) << addr;
+      ASSERT_EQ(buf.substr(0, want.size()), want) << addr;
+    }
+  };
+  int slot = 0;
+  for (int round = 0; round < 300; ++round) {
+    size_t len = round % 17 == 0 ? 20000 + rnd(50000) : 1 + rnd(700);
+    std::string data = payload(len);
+    uint32_t a = Append(&f_, data.data(), static_cast<uint32_t>(len));
+    ASSERT_NE(a, 0u);
+    live[a] = data;
+    if (round % 5 == 0 && slot < 64) {
+      ASSERT_EQ(LinkRoot(&f_, slot++, a), 0);
+    }
+    if (round % 3 == 0) {
+      auto it = std::next(live.begin(), static_cast<long>(rnd(static_cast<uint32_t>(live.size()))));
+      size_t n = round % 2 ? it->second.size() / 2 : it->second.size() + 100;
+      std::string d = payload(n);
+      uint32_t to = Rewrite(&f_, it->first, d.data(), static_cast<uint32_t>(n));
+      ASSERT_NE(to, 0u);
+      live.erase(it);
+      live[to] = d;
+    }
+    if (round % 50 == 49) check(&f_);
+  }
+  for (int s = 0; s < slot; ++s) EXPECT_EQ(BlockAt(GetRoot(&f_, s)).dwRefCount, 1u) << s;
+  check(&f_);
+  ASSERT_EQ(Close(&f_), 0);
+  ASSERT_EQ(Open(path_.c_str(), &f_, 0), 0);
+  check(&f_);
+  EXPECT_EQ(Close(&f_), 0);
+}
+
+// Neighbouring small blocks come from one read, not one or two each.
+TEST_F(DataFileTest, ConsecutiveSmallBlocksShareReads) {
+  CreateOpen(1);
+  std::vector<uint32_t> addrs;
+  for (int i = 0; i < 1000; ++i) addrs.push_back(Append(&f_, "record-payload", 14));
+  ASSERT_EQ(Close(&f_), 0);
+  ASSERT_EQ(Open(path_.c_str(), &f_, 0), 0);
+  long before = env_.readCalls;
+  char buf[32];
+  for (uint32_t a : addrs) ASSERT_EQ(Read(&f_, a, buf, sizeof buf), 14u);
+  EXPECT_LE(env_.readCalls - before, 2);
+  EXPECT_EQ(std::string(buf, 14), "record-payload");
   EXPECT_EQ(Close(&f_), 0);
 }
 

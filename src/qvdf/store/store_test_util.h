@@ -59,6 +59,7 @@ class FaultEnv : public platform::EnvWrapper {
   int writesLeft = -1;
   int allocsLeft = -1;
   bool reportReadOnly = false;
+  long readCalls = 0;  // positional reads that reached the file
 
   int OpenFile(const std::string& p, platform::Access a, platform::Disposition d,
                platform::FileHandle* o) override {
@@ -69,6 +70,10 @@ class FaultEnv : public platform::EnvWrapper {
   int CloseFile(platform::FileHandle h) override {
     --openFiles;
     return target()->CloseFile(h);
+  }
+  long ReadAt(platform::FileHandle h, uint64_t off, void* b, size_t n) override {
+    ++readCalls;
+    return target()->ReadAt(h, off, b, n);
   }
   long WriteAt(platform::FileHandle h, uint64_t off, const void* b, size_t n) override {
     if (Take(&writesLeft)) return -1;
