@@ -29,16 +29,10 @@ void FillEntry(FieldMapIndexEntry* e, const ConfigRecord& c, uint16_t mapId) {
   e->nSecType = static_cast<uint8_t>(c.nSecType);
 }
 
-// Appends data and links it into root slot id; an unlinked block is freed
-// again so that a failure leaves no live orphan. 0; 6; a LinkRoot code.
+// Appends data linked into root slot id, in one write; nothing is appended
+// when the slot cannot take it. 0; 6; 16, 13 or 3 as LinkRoot gives them.
 int AppendLinked(TableDb* db, int id, const void* data, uint32_t len) {
-  uint32_t addr = Append(&db->file, data, len);
-  if (!addr) return kErrIo;
-  if (int rc = LinkRoot(&db->file, id, addr)) {
-    Free(&db->file, addr);
-    return rc;
-  }
-  return kOk;
+  return AppendToRoot(&db->file, id, data, len) ? kOk : db->file.nLastCode;
 }
 
 }  // namespace

@@ -59,6 +59,7 @@ class BlockCopier {
     return kOk;
   }
 
+  const void* data() const { return buf_.get(); }
   DataFile* src() { return src_; }
   DataFile* dst() { return dst_; }
 
@@ -143,9 +144,9 @@ int CopyBlocks(DataFile* src, DataFile* dst) {
       if (int rc = CopyTableStructure(&c, addr)) return rc;
       continue;
     }
-    uint32_t copy = 0;
-    if (c.Copy(addr, &copy) != kOk) return kErrIo;
-    if (LinkRoot(dst, slot, copy) != kOk) return kErrIo;
+    uint32_t len = 0;
+    if (c.Load(addr, &len) != kOk) return kErrIo;
+    if (!AppendToRoot(dst, slot, c.data(), len)) return kErrIo;
   }
   return kOk;
 }
