@@ -148,17 +148,4 @@ TEST_F(ItrTest, MissingItfStopsTheRun) {
   for (const std::string& f : TempFiles()) EXPECT_EQ(f.rfind("ITB", 0), 0u) << f;
 }
 
-TEST_F(ItrTest, KeysTheStringTableLacksStayAsNames) {
-  Sample();
-  Ok({"sample.txt", "t.itr"});
-  std::string itr = ReadFile("t.itr");
-  size_t at = itr.find("    LOCALIZED_5_SECTION_NAME_EMAIL_1");
-  ASSERT_NE(at, std::string::npos);
-  itr.erase(at, itr.find('\n', at) + 1 - at);
-  WriteFile("t.itr", itr);
-  Ok({"t.itr", "out.txt"});
-  EXPECT_TRUE(Contains(ReadFile("out.txt"),
-                       "\r\nSECTION=1,7,\"LOCALIZED_5_SECTION_NAME_EMAIL_1\",,2,,I,0X0,0,,0\r\n"));
-}
-
 }  // namespace

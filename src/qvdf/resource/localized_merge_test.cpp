@@ -1,9 +1,8 @@
 // The merger: keys replaced by their texts, keys the string table lacks,
-// "@IGNORE_LOCAL@", the string table's warnings, key extraction, read-only
-// and missing pair files, and split-then-merge giving back the script.
+// "@IGNORE_LOCAL@", the string table's warnings, and split-then-merge
+// giving back the script.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
 #include "qvdf/resource/localized.h"
@@ -114,53 +113,6 @@ TEST_F(MergerTest, StringTableWarnings) {
                            "WARNING:     KEY_ONLY \"\"\n");
 }
 
-// Exposes the current line and key.
-class KeyProbe : public LocalizedMerger {
- public:
-  KeyProbe() : LocalizedMerger(nullptr) {}
-  int Extract(const std::string& line) {
-    line_ = line;
-    key_.clear();
-    return ExtractKey();
-  }
-  const std::string& key() const { return key_; }
-};
-
-TEST(ExtractKeyTest, KeyRunsToTheFirstCommaOrAnEarlierQuote) {
-  KeyProbe p;
-  EXPECT_EQ(p.Extract("\"SYSTEM=1,0,0,\"\"LOCALIZED_SYSTEM_NAME_1\"\",X\\r\\n\",\r\n"), 23);
-  EXPECT_EQ(p.key(), "LOCALIZED_SYSTEM_NAME_1");
-  EXPECT_EQ(p.Extract("\"SYSTEM=1,LOCALIZED_A B,\"\"x\"\"\r\n"), 13);
-  EXPECT_EQ(p.key(), "LOCALIZED_A B");
-  EXPECT_EQ(p.Extract("\"SYSTEM=1,\"\"LOCALIZED_X\"\"\r\n"), -1);  // no comma after it
-  EXPECT_EQ(p.Extract("\"SYSTEM=1,0,0,\"\"Name\"\",X\r\n"), -1);
-}
-
-TEST_F(MergerTest, ReadOnlyPairFilesAreReadAndReported) {
-  rctest::WriteAll(Path("t.itf"), kItf);
-  rctest::WriteAll(Path("t.itr"), ItrLine("LOCALIZED_SYSTEM_NAME_10", "Kalender"));
-  std::filesystem::permissions(Path("t.itf"), std::filesystem::perms::owner_read |
-                                                  std::filesystem::perms::group_read |
-                                                  std::filesystem::perms::others_read);
-  EXPECT_EQ(MergeFiles(), 16);
-  const std::string itf = Path("t.itf");
-  EXPECT_EQ(rctest::Recorded(), (rctest::Messages{{20, " Could not open " + itf + " for read/write."},
-                                                  {20, " File " + itf + " is read-only."}}));
-  EXPECT_NE(out_.find("\"\"Kalender\"\""), std::string::npos) << out_;
-  EXPECT_EQ(warnings_, "");
-  std::filesystem::permissions(Path("t.itf"), std::filesystem::perms::owner_write,
-                               std::filesystem::perm_options::add);
-}
-
-TEST_F(MergerTest, AMissingItfStopsTheMerge) {
-  rctest::WriteAll(Path("t.itr"), ItrLine("LOCALIZED_SYSTEM_NAME_10", "Kalender"));
-  EXPECT_EQ(MergeFiles(), 0);
-  const std::string itf = Path("t.itf");
-  EXPECT_EQ(rctest::Recorded(),
-            (rctest::Messages{{20, " Could not open " + itf + " for read/write."}}));
-  EXPECT_EQ(warnings_, "Error opening " + itf + " file for read-only.\n");
-}
-
 // Splits `script` into t.itf and t.itr.
 void SplitInto(const std::string& in, const std::string& itf, const std::string& itr,
                std::FILE* warn) {
@@ -205,31 +157,6 @@ TEST_F(MergerTest, SplitThenMergeGivesBackTheScript) {
   ASSERT_EQ(MergeFiles(), 1);
   EXPECT_EQ(out_, script);
   EXPECT_EQ(warnings_, "");
-}
-
-TEST_F(MergerTest, TranslatedTextsReplaceExactlyTheirNames) {
-  const std::string script = Script({
-      "SYSTEM=1,0,0,\"Generic PIM\",GENERIC,,0,0,0,,0,Generic Sections,0,1,0X0,0,0,1",
-      "SECTION=1,0,\"Appointments\",,0,,A,0X2,0,,0",
-      "APP=1",
-      "SECID=1",
-      "SECTYPE=0",
-      "FIELD=1,\"StartDt\",\"Start Date\",1,D,0,9,,,0X0,-1,0",
-      "FIELD=2,\"EndDt\",\"End Date\",2,D,0,9,,,0X0,-1,0",
-  });
-  rctest::WriteAll(Path("in.rc2"), script);
-  loctest::WarnSink sink;
-  SplitInto(Path("in.rc2"), Path("t.itf"), Path("t.itr"), sink.get());
-  std::string itr = rctest::ReadAll(Path("t.itr"));
-  for (auto [from, to] : {std::pair<std::string, std::string>{"\"Appointments\"", "\"Termine\""},
-                          {"\"End Date\"", "\"Enddatum\""}})
-    itr.replace(itr.find(from), from.size(), to);
-  rctest::WriteAll(Path("t.itr"), itr);
-  ASSERT_EQ(MergeFiles(), 1);
-  std::string expected = script;
-  expected.replace(expected.find("Appointments"), 12, "Termine");
-  expected.replace(expected.find("End Date"), 8, "Enddatum");
-  EXPECT_EQ(out_, expected);
 }
 
 }  // namespace
