@@ -18,27 +18,36 @@ const char* TxtFindChar(const char* s, int c);
 // Copies at most n bytes, stops at src's NUL and NUL-fills the rest of the n
 // bytes; never ends on half a double-byte character.
 char* TxtCopyN(char* dst, const char* src, size_t n);
-// strtok with explicit state: s, or null to go on in *save.
+// strtok with explicit state: s, or null to go on in *save. Skips leading
+// delimiters; returns the next token with the delimiter after it overwritten
+// by NUL, or null when no token is left.
 char* TxtTokenize(char* s, const char* delims, char** save);
 // Bytes before the first byte of delims (whole length when none).
 size_t TxtSpan(const char* s, const char* delims);
-// Moves the string to its first non-white-space character, in place.
+// Moves the string to its first non-white-space character, in place; a
+// string of white space only is left as it is.
 void TrimLeading(char* s);
 
-// Conversions that never fail (see the text format's number rules).
+// Conversions that never fail. ParseDecimal and ParseHex fold every byte
+// after the optional blanks, sign (and "0x") into the value, digit or not,
+// wrapping in 32 bits; ParseStandard skips white space and a sign and stops
+// at the first non-digit, saturating on overflow.
 int32_t ParseDecimal(const char* s);
 int32_t ParseHex(const char* s);
-int32_t ParseStandard(const char* s);  // atoi-like: stops at a non-digit
+int32_t ParseStandard(const char* s);
 
-// Copies a subfield of `len` bytes without its surrounding double quotes.
+// Copies a subfield of `len` bytes into dst (room for len + 1) without a
+// leading double quote and, after one, a trailing one; returns dst.
 char* CopyUnquoted(char* dst, const char* start, int len);
 
-// Subfield walk over a comma-separated value.
+// Subfield walk over a comma-separated value: every subfield past the end
+// of the value is empty.
 struct SubfieldCursor {
   const char* start;
   size_t len;
 };
 SubfieldCursor FirstSubfield(const char* value);
 SubfieldCursor NextSubfield(SubfieldCursor c);
-// Copies the subfield into work (capacity cap) with a NUL; returns work.
+// Copies the subfield into work (capacity cap, cut at a character boundary)
+// with a NUL; returns work.
 char* TakeSubfield(SubfieldCursor c, char* work, size_t cap);
