@@ -12,8 +12,15 @@ namespace {
 
 constexpr size_t kTerminatorLength = sizeof(kRc2LineTerminator) - 1;
 
+// No code page has a lead byte below 0x80, so plain ASCII skips the lookup.
 bool IsLead(char c) {
-  return platform::Env::Get()->IsLeadByte(static_cast<unsigned char>(c));
+  auto b = static_cast<unsigned char>(c);
+  return b >= 0x80 && platform::Env::Get()->IsLeadByte(b);
+}
+
+// Bytes the literal loops copy as they are, in runs.
+bool IsPlain(char c) {
+  return static_cast<unsigned char>(c) < 0x80 && c != '"' && c != '\\';
 }
 
 // Start of the last terminator before `end`, or npos. A plain search is
@@ -24,13 +31,14 @@ size_t FindLastTerminator(const std::string& s, size_t end) {
   return s.rfind(kRc2LineTerminator, end - kTerminatorLength);
 }
 
-// The comparison copy: leading white space gone, lower case.
-std::string TestCopy(const std::string& raw, size_t end) {
-  std::vector<char> copy(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(end));
-  copy.push_back('\0');
-  TrimLeading(copy.data());
-  platform::Env::Get()->LowerCase(copy.data());
-  return std::string(copy.data());
+// The part of the line the two tests look at: up to `end` or a NUL byte,
+// leading white space skipped. Neither "//" nor "0," has a letter, so the
+// tests need no lower-case copy.
+void TestRange(const std::string& raw, size_t end, size_t* from, size_t* to) {
+  size_t nul = raw.find('\0');
+  *to = nul < end ? nul : end;
+  *from = 0;
+  while (*from < *to && IsRc2Space(raw[*from])) ++*from;
 }
 
 }  // namespace
@@ -56,6 +64,13 @@ void AppendRc2ScriptLine(const std::string& txtLine, std::string* out) {
   out->append(txtLine, 0, i);
   out->push_back('"');
   while (i < end) {
+    size_t run = i;
+    while (run < end && IsPlain(txtLine[run])) ++run;
+    if (run > i) {
+      out->append(txtLine, i, run - i);
+      i = run;
+      continue;
+    }
     char c = txtLine[i];
     if (IsLead(c) && i + 1 < end) {
       out->append(txtLine, i, 2);
@@ -74,8 +89,9 @@ bool DecodeRc2ScriptLine(const std::string& raw, std::string* out) {
   size_t end = raw.size();
   while (end > 0 && (raw[end - 1] == '\n' || raw[end - 1] == '\r')) --end;
 
-  std::string test = TestCopy(raw, end);
-  if (test.compare(0, 2, "//") == 0) {
+  size_t from = 0, to = 0;
+  TestRange(raw, end, &from, &to);
+  if (to - from >= 2 && raw[from] == '/' && raw[from + 1] == '/') {
     // "#", the characters from the second one up to the first "/" among
     // them, then what follows that "/": for a line that begins with "//"
     // this is "#" and everything after the "//".
@@ -92,8 +108,10 @@ bool DecodeRc2ScriptLine(const std::string& raw, std::string* out) {
     return true;
   }
 
-  std::string beforeQuote = test.substr(0, test.find('"'));
-  if (beforeQuote.find("0,") != std::string::npos) return false;
+  size_t quote = raw.find('"', from);
+  size_t upTo = quote < to ? quote : to;
+  for (size_t k = from; k + 1 < upTo; ++k)
+    if (raw[k] == '0' && raw[k + 1] == ',') return false;
 
   size_t stop = FindLastTerminator(raw, end);
   if (stop == std::string::npos) stop = end;
@@ -103,6 +121,13 @@ bool DecodeRc2ScriptLine(const std::string& raw, std::string* out) {
   while (i < stop && IsRc2Space(raw[i])) text.push_back(raw[i++]);
   if (i < stop && raw[i] == '"') ++i;
   while (i < stop) {
+    size_t run = i;
+    while (run < stop && IsPlain(raw[run])) ++run;
+    if (run > i) {
+      text.append(raw, i, run - i);
+      i = run;
+      continue;
+    }
     char c = raw[i];
     if (IsLead(c) && i + 1 < stop) {
       text.append(raw, i, 2);
