@@ -147,7 +147,9 @@ TEST_F(SplitterTest, LinesThatCannotBeKeyedPassUnchangedWithAWarning) {
   const std::string fits = Script({"SECTION=5,0,\"" + name255 + "\",,0,,A,0X2,0,,0"});
   const std::string quotedLabel = Script({"FIELD=1,\"L\"x\",\"Name\",1,C,0,9,,,0X0,-1,0"});
   const std::string badType = Script({"FIELD=1,\"L\",\"Name\",1,C,0,9,,,0X0,-1,0"});
-  ASSERT_TRUE(Split(quoted + quoteAtEnd + type10 + typeX + tooLong + fits +
+  // A key with a blank would not survive the string table.
+  const std::string blankKey = Script({"SECTION=6 7,0,\"Six\",,0,,A,0X2,0,,0"});
+  ASSERT_TRUE(Split(quoted + quoteAtEnd + type10 + typeX + tooLong + fits + blankKey +
                     Script({"APP=1", "SECID=1", "SECTYPE=0"}) + quotedLabel +
                     Script({"SECTYPE=12"}) + badType));
   auto shown = [](const std::string& s) { return s.substr(0, s.size() - 2); };
@@ -157,13 +159,14 @@ TEST_F(SplitterTest, LinesThatCannotBeKeyedPassUnchangedWithAWarning) {
                            "WARNING SECTION TYPE: " + shown(typeX) + "\n" +
                            "WARNING PIECE LENGTH: " + shown(tooLong) + "\n" +
                            "WARNING SECTION LENGTH: LOCALIZED_1_SECTION_NAME_APPT_5 " + name255 +
-                           "\n" + "WARNING NAME QUOTE: " + shown(quotedLabel) + "\n" +
+                           "\n" + "WARNING KEY: " + shown(blankKey) + "\n" +
+                           "WARNING NAME QUOTE: " + shown(quotedLabel) + "\n" +
                            "WARNING SECTION TYPE: " + shown(badType) + "\n");
   // Only the 255-character name is keyed; every other line is as it was.
   EXPECT_EQ(itr_, ItrLine("LOCALIZED_1_SECTION_NAME_APPT_5", name255));
   EXPECT_EQ(itf_, quoted + quoteAtEnd + type10 + typeX + tooLong +
                       "\"SECTION=5,0,\"\"LOCALIZED_1_SECTION_NAME_APPT_5\"\",,0,,A,0X2,0,,0\\r\\n\","
-                      "\r\n" +
+                      "\r\n" + blankKey +
                       Script({"APP=1", "SECID=1", "SECTYPE=0"}) + quotedLabel +
                       Script({"SECTYPE=12"}) + badType);
 }
