@@ -223,11 +223,19 @@ TEST_F(ItbMergeTest, FilteredCopiesFollowTheTargetsSystems) {
   AddMap(&src_, 2, 0, Config(2, 1, 1, 1));
   ConfigRecord shared = Config(1, 1, 3, 1, 4, 1);
   ASSERT_EQ(AddFieldMap(&src_, 3, &shared, nullptr), 0);
+  // Both systems kept, but the list of a dropped section was left out: from
+  // it and into it, the map goes too instead of failing or dangling.
+  Buf fromDropped = MapBuf(1, 4, 2), intoDropped = MapBuf(4, 1, 2);
+  ConfigRecord c5 = Config(1, 2, 3, 1), c6 = Config(3, 1, 1, 2);
+  ASSERT_EQ(AddFieldMap(&src_, 5, &c5, rectest::Map(fromDropped)), 0);
+  ASSERT_EQ(AddFieldMap(&src_, 6, &c6, rectest::Map(intoDropped)), 0);
   Sink::Lines().clear();
   ASSERT_EQ(CopyFieldMaps(&src_, &db_, true, Sink::Fn), 0);
   EXPECT_EQ(Sink::Lines(), (Lines{"40:MapID: 1 Source: 3/1 -> Target 1/1 Type: 1",
                                   "40:MapID: 3 Source: 1/1 -> Target 3/1 Type: 4"}));
   EXPECT_FALSE(FieldMapExists(&db_, 2));
+  EXPECT_FALSE(FieldMapExists(&db_, 5));
+  EXPECT_FALSE(FieldMapExists(&db_, 6));
   for (int id : {1, 3}) {
     ASSERT_EQ(GetFieldMapSize(&db_, id), 80) << id;
     Buf m(80);

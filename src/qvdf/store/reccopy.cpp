@@ -150,6 +150,11 @@ int CopyFieldMaps(TableDb* src, TableDb* dst, bool filter, MessageFn msg) {
     if (filter && !(SystemExists(dst, srcSys) && SystemExists(dst, dstSys))) continue;
     int size = 0;
     if (int rc = ReadMapRecord(src, k, &buf, &have, &size)) return rc;
+    // A kept system may have lost the section a map reads or writes; the
+    // filtered list copy then left out its field list, so the map goes too.
+    if (filter && !(FieldListExists(dst, buf.as<FieldMapRecord>()->nSourceList) &&
+                    FieldListExists(dst, buf.as<FieldMapRecord>()->nTargetList)))
+      continue;
     // A record shorter than its source list in the target leaves the
     // remaining fields unmapped; nothing past the stored record is read.
     int stored = (size - kFieldMapFixedSize) / 2;
