@@ -6,7 +6,8 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 300
 FUZZ_SMOKE_SECONDS ?= 10
 
-.PHONY: all bootstrap build run test unit e2e clean sanitize fuzz fuzz-build fuzz-smoke bench
+.PHONY: all bootstrap build run test unit e2e clean sanitize fuzz fuzz-build fuzz-smoke \
+	windows windows-test package package-test bench
 
 all: build
 
@@ -22,6 +23,25 @@ run: build
 
 test: build sanitize fuzz-smoke
 	@cd build && ctest -j $(JOBS) --output-on-failure
+	@JOBS=$(JOBS) scripts/windows-test
+	@JOBS=$(JOBS) scripts/package --test
+
+# tblconv.exe, cross-compiled with mingw-w64 and statically linked.
+windows: bootstrap
+	@cmake --preset windows >/dev/null
+	@cmake --build build-windows -j $(JOBS) --target tblconv
+
+# The Windows unit tests and the end-to-end suite, under Wine.
+windows-test: build
+	@JOBS=$(JOBS) scripts/windows-test
+
+# build/tblconv_*.deb and, with mingw-w64, build-windows/tblconv-*-win64.zip.
+package: build
+	@JOBS=$(JOBS) scripts/package
+
+# The same, then each package unpacked into a private root and run.
+package-test: build
+	@JOBS=$(JOBS) scripts/package --test
 
 # The whole unit and end-to-end suite again under AddressSanitizer,
 # UndefinedBehaviorSanitizer and LeakSanitizer.

@@ -44,13 +44,15 @@ TEST_F(ErrorLog, EveryEntryHasItsExactText) {
   const ErrorLogEntries& t = ErrorLogTable();
   const std::string long_text(200, 't'), long_src(300, 's');
   EXPECT_EQ(t.Error_L("m", 1, 255, -2), -2);
+  // %lx of -2: long has 32 bits on Windows, 64 on LP64 systems.
+  const std::string kMinus2 = sizeof(long) == 4 ? "fffffffe" : "fffffffffffffffe";
   EXPECT_EQ(t.Error_S(long_src.c_str(), 2, long_text.c_str(), 5), 5);
   EXPECT_EQ(t.Error_SL("m", 3, "text", 123456789L, -9), -9);
   EXPECT_EQ(t.Trace0(std::string(600, 'z').c_str()), 0);
   EXPECT_EQ(t.Trace00("plain"), 0);
   EXPECT_EQ(t.Trace1("qvdf\\x", 44, "traced"), 0);
   EXPECT_EQ(Untimed(Log()),
-            kBanner + "<T>: Error 0xff.255.0xfffffffffffffffe.-2 at m line 1\r\n" + "<T>: Error " +
+            kBanner + "<T>: Error 0xff.255.0x" + kMinus2 + ".-2 at m line 1\r\n" + "<T>: Error " +
                 std::string(150, 't') + ".5 at " + std::string(256, 's') + " line 2\r\n" +
                 "<T>: Error text.123456789.-9 at m line 3\r\n" + "<t>: " + std::string(490, 'z') +
                 "\r\n" + "plain\r\n" + "<t>: traced at qvdf\\x line 44\r\n");

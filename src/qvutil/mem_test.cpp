@@ -12,6 +12,7 @@
 namespace {
 
 using qvutil_testing::kBanner;
+using qvutil_testing::kSectionGap;
 using qvutil_testing::LogDirTest;
 using qvutil_testing::Untimed;
 
@@ -39,7 +40,8 @@ TEST_F(Mem, LoggingIsOffUnlessTheOptionsFileSaysSo) {
   MemFree(h, p);
   EXPECT_EQ(
       Options(),
-      "[General]\r\nErrLogMaxSize=500000\r\nErrLogBackups=0\r\n\r\n[qvwin]\r\nHeapLogging=0\r\n");
+      "[General]\r\nErrLogMaxSize=500000\r\nErrLogBackups=0\r\n" + kSectionGap +
+          "[qvwin]\r\nHeapLogging=0\r\n");
   EXPECT_FALSE(tmp.Exists("ZmTrace.log"));
   // Read once: switching it on now changes nothing in this process.
   LogOn();
@@ -61,7 +63,7 @@ TEST_F(Mem, EachOperationLogsOneLine) {
   EXPECT_EQ(Untimed(Log()),
             kBanner + "[Unknown]   Alloc   " + Hex8(h) + "  " + Ptr(p) +
                 "      --        --          100\r\n\r\n" +
-                "[Unknown]   Alloc          0  (nil)      --        --            0\r\n\r\n" +
+                "[Unknown]   Alloc          0  " + Ptr(nullptr) + "      --        --            0\r\n\r\n" +
                 "[Unknown]   Free    " + Hex8(h) + "  " + Ptr(p) +
                 "      --        --            1\r\n\r\n");
 }

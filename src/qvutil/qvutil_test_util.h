@@ -61,4 +61,16 @@ inline std::string Untimed(const std::string& text) {
 
 inline const std::string kBanner = "<T> -- Zelm Technology Corvane Log File --\r\n\r\n";
 
+// How the platform's profile writer lays out the options file: the POSIX
+// writer keeps every other line as it was and puts an empty line before a
+// section it appends; Wine's WritePrivateProfileStringA writes the whole file
+// anew in its own layout, with no empty lines and no blanks around values.
+#ifdef _WIN32
+inline constexpr bool kProfileKeepsLines = false;
+inline const std::string kSectionGap = "";
+#else
+inline constexpr bool kProfileKeepsLines = true;
+inline const std::string kSectionGap = "\r\n";
+#endif
+
 }  // namespace qvutil_testing

@@ -57,6 +57,37 @@ std::vector<std::string> Split(const std::string& s) {
   return v;
 }
 
+// The Windows build under Wine takes its environment differently; this is
+// the one place that knows how:
+// - Wine sets the program's TMP and TEMP from its prefix's registry, which
+//   scripts/windows-test points at TBLCONV_WINE_TMP; TMPDIR stays as it is,
+//   since Wine keeps its server's socket there and one server serves all.
+// - The code page is the system's: Wine derives it from the locale name.
+void ForWine(std::map<std::string, std::string>* vars) {
+  auto& v = *vars;
+  v["TBLCONV_WINE_TMP"] = v["TMP"];
+  v.erase("TMP");
+  v.erase("TEMP");
+  std::string outer = Env("TMPDIR");
+  if (outer.empty())
+    v.erase("TMPDIR");
+  else
+    v["TMPDIR"] = outer;
+  static const std::map<std::string, std::string> kLocales = {
+      {"932", "ja_JP.UTF-8"}, {"936", "zh_CN.UTF-8"}, {"949", "ko_KR.UTF-8"}, {"950", "zh_TW.UTF-8"}};
+  auto cp = v.find("TBLCONV_CODEPAGE");
+  if (cp != v.end() && kLocales.count(cp->second)) v["LC_ALL"] = kLocales.at(cp->second);
+}
+
+// Every CR LF as LF.
+std::string Unix(const std::string& s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i)
+    if (!(s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n')) out += s[i];
+  return out;
+}
+
 }  // namespace
 
 // Defaults the build bakes in (see tests/CMakeLists.txt).
@@ -136,6 +167,7 @@ RunResult ToolTest::Run(const std::vector<std::string>& args,
   vars["TMP"] = tmp_;
   vars["TEMP"] = tmp_;
   for (auto& [k, v] : env) vars[k] = v;
+  if (IsWindowsBuild()) ForWine(&vars);
   std::vector<std::string> envs;
   for (auto& [k, v] : vars) envs.push_back(k + "=" + v);
 
@@ -169,6 +201,11 @@ RunResult ToolTest::Run(const std::vector<std::string>& args,
   posix_spawn_file_actions_destroy(&fa);
   r.out = Slurp(outPath);
   r.err = Slurp(errPath);
+  if (IsWindowsBuild()) {
+    // The console streams are in text mode on Windows: "\n" goes out as CR LF.
+    r.out = Unix(r.out);
+    r.err = Unix(r.err);
+  }
   unlink(outPath.c_str());
   unlink(errPath.c_str());
   return r;

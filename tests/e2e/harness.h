@@ -5,7 +5,9 @@
 // TBLCONV_BIN names the program to run (default: the build's tblconv);
 // TBLCONV_RUNNER, when set, is put in front of it (e.g. "wine" for the
 // Windows build). Platform-specific expectations go through the helpers at
-// the bottom, never through copies of a test.
+// the bottom, never through copies of a test. For the Windows build Run()
+// hands over the temporary directory and code page the way Wine takes them
+// and turns the console streams' CR LF into LF (ForWine in harness.cpp).
 #pragma once
 
 #include <gtest/gtest.h>

@@ -218,9 +218,14 @@ int Win32Env::LastError() { return t_last_error; }
 
 int Win32Env::LoadModuleResource(const std::string& path, const std::string& name, int type,
                                  std::vector<char>* data) {
-  if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+  DWORD attrs = GetFileAttributesA(path.c_str());
+  if (attrs == INVALID_FILE_ATTRIBUTES) {
     SaveLastError();
     return 9;
+  }
+  if (attrs & FILE_ATTRIBUTE_DIRECTORY) {
+    SetLastErrorCode(ERROR_ACCESS_DENIED);
+    return 9;  // no file to open, as with a missing one
   }
   // A bare name would be looked for along the DLL search path; a full path
   // names exactly the file asked for.
