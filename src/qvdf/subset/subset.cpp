@@ -138,7 +138,7 @@ int BuildSubset(TableDb* src, TableDb* dst, const char* name, MessageFn msg, boo
   r = Expect("COUNT", value, "***ERROR: Expected COUNT record", msg);
   if (r != 0) return r;
   int count = ParseStandard(value);
-  if (count <= 0) {
+  if (count == 0) {
     Send(msg, kLevelError, "***ERROR: Invalid COUNT record");
     return 0;
   }
@@ -186,7 +186,7 @@ int BuildSubset(TableDb* src, TableDb* dst, const char* name, MessageFn msg, boo
   }
   if (r == 0) {
     int aliases = ParseStandard(value);
-    if (aliases <= 0) {
+    if (aliases == 0) {
       Send(msg, kLevelError, "***ERROR: Invalid ALIASES record");
       return 0;
     }

@@ -38,6 +38,7 @@ class CreateSubsetTest : public TempDirTest {
 };
 
 const char kHeader[] = "MAIN_CLASS=4\r\nMAIN_SYSTEM=7\r\n";
+const std::string kSys = std::string(kHeader) + "COUNT=1\r\nSYSTEM=5,0,0,X\r\n";
 
 TEST_F(CreateSubsetTest, CompleteFileBuildsTheSubsetTable) {
   ASSERT_EQ(Run("# Product build\r\n"
@@ -188,6 +189,21 @@ TEST_F(CreateSubsetTest, LongAliasNameIsCutWithAWarning) {
   EXPECT_EQ(r->nAppID, 7);
 }
 
+TEST_F(CreateSubsetTest, NegativeCountsNameNoRecords) {
+  ASSERT_EQ(Run(std::string(kHeader) + "COUNT=-2\r\n"), 0);
+  EXPECT_EQ(SystemIds(&dst_), (std::vector<int>{1}));
+  EXPECT_EQ(FieldListIds(&dst_), (std::vector<int>{0}));
+
+  ASSERT_EQ(CloseTable(&dst_), 0);
+  ASSERT_EQ(CreateTable(Path("new2.tbl").c_str()), 0);
+  ASSERT_EQ(OpenTable(Path("new2.tbl").c_str(), &dst_, 1), 0);
+  // No alias is read; what follows the ALIASES record is not looked at.
+  ASSERT_EQ(Run(kSys + "ALIASES=-1\r\nALIAS=5,A\r\n"), 0);
+  EXPECT_EQ(SystemIds(&dst_), (std::vector<int>{1, 5}));
+  EXPECT_EQ(FieldListIds(&dst_), (std::vector<int>{0, 1, 2, 5}));
+  EXPECT_EQ(GetMainSystem(&dst_), 7);
+}
+
 TEST_F(CreateSubsetTest, SourceWithoutTheGenericSystem) {
   ASSERT_EQ(DeleteSystemAll(&src_, 1), 0);
   ASSERT_EQ(Run(std::string(kHeader) + "COUNT=1\nSYSTEM=9,0,0,X\n"), 0);
@@ -217,8 +233,6 @@ TEST_P(RejectionTest, AbortsWithItsMessageAndLeavesTheSourceAlone) {
   EXPECT_EQ(GetMainClass(&src_), 3);
 }
 
-const std::string kSys = std::string(kHeader) + "COUNT=1\r\nSYSTEM=5,0,0,X\r\n";
-
 INSTANTIATE_TEST_SUITE_P(
     Records, RejectionTest,
     ::testing::Values(Rejection{"EmptyFile", "", {"***ERROR: Expected MAIN_CLASS record"}, 2},
@@ -238,10 +252,12 @@ INSTANTIATE_TEST_SUITE_P(
                                 std::string(kHeader) + "COUNT=0\r\nSYSTEM=5,0,0,X\r\n",
                                 {"***ERROR: Invalid COUNT record"},
                                 0},
+                      // Only 0 is refused: a negative count names no
+                      // SYSTEM record, so the one that follows is extra.
                       Rejection{"CountNegative",
-                                std::string(kHeader) + "COUNT=-2\r\n",
-                                {"***ERROR: Invalid COUNT record"},
-                                0},
+                                std::string(kHeader) + "COUNT=-2\r\nSYSTEM=5,0,0,X\r\n",
+                                {"***ERROR: Expected ALIASES record"},
+                                1},
                       Rejection{"TooFewSystems",
                                 std::string(kHeader) + "COUNT=2\r\nSYSTEM=5,0,0,X\r\n",
                                 {"***ERROR: Expected SYSTEM record"},
