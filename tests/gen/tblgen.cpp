@@ -3,12 +3,15 @@
 // table and writing that back as text gives the same bytes (apart from the
 // file-name line). Seeded and deterministic on every platform.
 //
-//   tblgen <seed> <profile> <out.txt>     profile: small | max
+//   tblgen <seed> <profile> <out.txt>     profile: small | max | edge
 //
 // "small" mixes the corner cases a table can hold (empty optional texts,
 // texts at their longest, negative numbers, all-ones words, commas in field
 // names, key gaps, unmapped entries, base maps, sections a map names but its
-// system lacks); "max" approaches the format's limits in size.
+// system lacks); "max" approaches the format's limits in size; "edge" is a
+// small table whose texts are at their longest (or empty), hold double-byte
+// characters of code page 932, whose fields use every type character in turn
+// and whose IDs include the highest each kind of record takes.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -71,10 +74,20 @@ struct Profile {
   int maps_lo, maps_hi;
   int charmaps_lo, charmaps_hi;
   int edge;  // percent chance of corner-case values
+  bool dbcs = false;       // texts hold code page 932 double-byte characters
+  bool top_ids = false;    // each kind of record includes its highest ID
+  bool all_types = false;  // field type characters in turn, not at random
 };
 
 constexpr Profile kSmall = {false, 1, 6, 5, 1, 10, 1, 12, 0, 12, 0, 3, 25};
 constexpr Profile kMax = {true, 245, 250, 12, 990, 1000, 100, 190, 8900, 9000, 58, 60, 3};
+constexpr Profile kEdge = {false, 1, 6, 5, 1, 10, 1, 12, 0, 12, 0, 3, 100, true, true, true};
+
+// Highest IDs the table takes: systems, field lists, field maps, charmaps.
+constexpr int kTopSystemId = 254;
+constexpr int kTopListId = 999;
+constexpr int kTopMapId = 9999;
+constexpr int kTopCharMapId = 999;
 
 // Texts use letters, digits and a little punctuation, never a character the
 // format gives a meaning ("," "^" quote) and never a blank at either end.
@@ -110,7 +123,14 @@ class Gen {
     }
     std::string s;
     for (int i = 0; i < len; ++i) {
-      if (i > 0 && i + 1 < len && r_.Chance(12) && s.back() != ' ') {
+      if (p_.dbcs && i + 1 < len && r_.Chance(30)) {
+        // Lead 81-9F or E0-FC; trail 40-7E or 80-FC (5C and 5E among them).
+        int lead = static_cast<int>(r_.Range(0, 59));
+        int trail = static_cast<int>(r_.Range(0, 187));
+        s.push_back(static_cast<char>(lead < 31 ? 0x81 + lead : 0xE0 + lead - 31));
+        s.push_back(static_cast<char>(trail < 63 ? 0x40 + trail : 0x80 + trail - 63));
+        ++i;
+      } else if (i > 0 && i + 1 < len && r_.Chance(12) && s.back() != ' ') {
         s.push_back(' ');
       } else {
         s.push_back(kAlphabet[r_.Range(0, sizeof kAlphabet - 2)]);
@@ -118,13 +138,37 @@ class Gen {
     }
     return s;
   }
-  // A field name may hold commas; the file shows them as carets.
+  // A field name may hold commas; the file shows them as carets. A comma
+  // goes only where a single-byte character stood.
   std::string FieldName() {
     std::string s = Text(63, false);
-    if (s.size() > 2 && r_.Chance(p_.edge)) s[1 + r_.Range(0, s.size() - 3)] = ',';
-    for (char& c : s)
-      if (c == ',') c = '^';
+    if (s.size() > 2 && r_.Chance(p_.edge)) {
+      size_t at = 1 + r_.Range(0, s.size() - 3);
+      size_t k = 0;
+      while (k < at) k += (static_cast<unsigned char>(s[k]) >= 0x81) ? 2 : 1;
+      if (k == at && static_cast<unsigned char>(s[at]) < 0x80) s[at] = ',';
+    }
+    for (size_t k = 0; k < s.size(); k += (static_cast<unsigned char>(s[k]) >= 0x81) ? 2 : 1)
+      if (s[k] == ',') s[k] = '^';
     return s;
+  }
+  // IDs of one kind; with top_ids the last is the highest the table takes.
+  std::vector<int> Ids(int count, int lo, int hi, int top) {
+    if (!p_.top_ids || count == 0) return PickIds(count, lo, hi);
+    std::vector<int> ids = PickIds(count - 1, lo, hi);
+    ids.push_back(top);
+    return ids;
+  }
+  char FieldType() {
+    char type;
+    if (p_.all_types) {
+      type = static_cast<char>(0x21 + type_++ % 94);
+      if (type == ',') type = static_cast<char>(0x21 + type_++ % 94);
+      return type;
+    }
+    do type = static_cast<char>(r_.Range(0x21, 0x7E));
+    while (type == ',');
+    return type;
   }
   void Line(const std::string& s) {
     out_ += s;
@@ -163,6 +207,7 @@ class Gen {
   uint32_t enabled_[8] = {};
   int last_base_map_ = 0;
   size_t maps_ = 0;
+  int type_ = 0;
   std::string body_;  // the blocks, written after the header counts are known
 };
 
@@ -187,12 +232,12 @@ std::vector<int> Gen::PickIds(int count, int lo, int hi) {
 
 void Gen::CharMaps() {
   int n = static_cast<int>(r_.Range(p_.charmaps_lo, p_.charmaps_hi));
-  charmaps_ = PickIds(n, 1, p_.max ? 70 : 6);
+  charmaps_ = Ids(n, 1, p_.max ? 70 : 6, kTopCharMapId);
 }
 
 void Gen::Systems() {
   int n = static_cast<int>(r_.Range(p_.systems_lo, p_.systems_hi));
-  std::vector<int> ids = PickIds(n, 1, p_.max ? 250 : 12);
+  std::vector<int> ids = Ids(n, 1, p_.max ? 250 : 12, kTopSystemId);
   Separator();
   Line("TYPE=SYSTEM");
   Line("COUNT=" + N(ids.size()));
@@ -245,7 +290,7 @@ void Gen::Systems() {
 
 void Gen::FieldLists() {
   int n = static_cast<int>(r_.Range(p_.lists_lo, p_.lists_hi));
-  std::vector<int> ids = PickIds(n, 0, p_.max ? 999 : 15);
+  std::vector<int> ids = Ids(n, 0, p_.max ? 999 : 15, kTopListId);
   Separator();
   Line("TYPE=FIELDS");
   Line("COUNT=" + N(ids.size()));
@@ -268,9 +313,7 @@ void Gen::FieldLists() {
     Line("NAME=" + Text(64, true));
     Line("COUNT=" + N(l.fields));
     for (int j = 0; j < l.fields; ++j) {
-      char type;
-      do type = static_cast<char>(r_.Range(0x21, 0x7E));
-      while (type == ',');
+      char type = FieldType();
       Line("FIELD=" + N(j + 1) + ",\"" + Text(31, false) + "\",\"" + FieldName() + "\"," +
            N(j + 1) + "," + std::string(1, type) + "," + N(r_.Long()) + "," + N(r_.Short()) + "," +
            Text(19, true) + "," + Text(21, true) + ",0X" + Hex(r_.Word()) + "," + N(r_.Short()) +
@@ -293,7 +336,7 @@ std::string Gen::EndNames(int system, int section, const char* which) {
 
 void Gen::Maps() {
   int n = static_cast<int>(r_.Range(p_.maps_lo, p_.maps_hi));
-  std::vector<int> ids = PickIds(n, 1, p_.max ? 9500 : 20);
+  std::vector<int> ids = Ids(n, 1, p_.max ? 9500 : 20, kTopMapId);
   maps_ = ids.size();
   Separator();
   Line("TYPE=MAPS");
@@ -381,8 +424,14 @@ std::string Gen::Run(const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4 || (std::strcmp(argv[2], "small") != 0 && std::strcmp(argv[2], "max") != 0)) {
-    std::fprintf(stderr, "usage: tblgen <seed> <small|max> <out.txt>\n");
+  const Profile* p = nullptr;
+  if (argc == 4) {
+    if (std::strcmp(argv[2], "small") == 0) p = &kSmall;
+    if (std::strcmp(argv[2], "max") == 0) p = &kMax;
+    if (std::strcmp(argv[2], "edge") == 0) p = &kEdge;
+  }
+  if (!p) {
+    std::fprintf(stderr, "usage: tblgen <seed> <small|max|edge> <out.txt>\n");
     return 2;
   }
   char* end = nullptr;
@@ -391,8 +440,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tblgen: seed must be a decimal number\n");
     return 2;
   }
-  const Profile& p = std::strcmp(argv[2], "max") == 0 ? kMax : kSmall;
-  std::string text = Gen(seed, p).Run(argv[3]);
+  std::string text = Gen(seed, *p).Run(argv[3]);
   std::FILE* f = std::fopen(argv[3], "wb");
   if (!f) {
     std::fprintf(stderr, "tblgen: cannot create %s\n", argv[3]);
