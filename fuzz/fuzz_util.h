@@ -25,7 +25,8 @@ inline const std::string& ScratchDir() {
   static const std::string dir = [] {
     namespace fs = std::filesystem;
     std::error_code ec;
-    fs::path base = fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path();
+    fs::path base =
+        fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path();
     std::string templ;
     for (std::random_device rd;;) {
       templ = (base / ("tblconv-fuzz-" + std::to_string(rd()))).string();

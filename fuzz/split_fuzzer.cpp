@@ -13,8 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string itf = fuzz::ScratchPath("pair.itf");
   std::remove(itf.c_str());
   std::string_view itr = rest.substr(0, cut);
-  std::string name = fuzz::WriteScratch("pair.itr", reinterpret_cast<const uint8_t*>(itr.data()),
-                                        itr.size());
+  std::string name =
+      fuzz::WriteScratch("pair.itr", reinterpret_cast<const uint8_t*>(itr.data()), itr.size());
   if (cut != std::string_view::npos) {
     std::string_view body = rest.substr(cut + kSep.size());
     fuzz::WriteScratch("pair.itf", reinterpret_cast<const uint8_t*>(body.data()), body.size());
