@@ -37,8 +37,9 @@ int ConvertTxtToRc2(platform::FileHandle src, platform::FileHandle dst, int vers
 int OpenRc2Input(int version, const char* name, GetValueFn* getter, MessageFn msg, Rc2Carry* carry);
 // The next text line of the resource data, decoded and ended by CR LF: 1;
 // 0 at the "0," line or at the end of the file ("Premature end of source rc2
-// file "); -1 for a raw line longer than the line limit ("***ERROR: Line
-// too long"). After 0 or -1 every call returns 0.
+// file ", sent again by every read at the end); -1 for a raw line longer
+// than the line limit ("***ERROR: Line too long"). After the "0," line or
+// -1 every call returns 0.
 int ReadRc2Line(std::string* line, MessageFn msg);
 // Value getter over ReadRc2Line: 0, 1, 2, or kValueError after a line too
 // long (see GetValueFn).

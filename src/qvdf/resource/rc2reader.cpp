@@ -127,8 +127,8 @@ int ReadRc2Line(std::string* line, MessageFn msg) {
   std::string raw;
   int got = ReadTextLine(&r.in, &raw);
   if (got == kLineNone) {
+    // The file stays at its end: every later read meets it and says so.
     Send(msg, kPremature);
-    r.ended = true;
     r.failure = kErrPrematureEnd;
     return 0;
   }
