@@ -157,7 +157,9 @@ TEST_F(HostileTest, AnOutputThatIsADirectoryIsRefusedAndLeftAlone) {
 
   for (const char* out : {"dir.txt", "dir.itb"}) {
     SCOPED_TRACE(out);
-    if (!Exists(out)) ASSERT_EQ(mkdir(Path(out).c_str(), 0700), 0);
+    if (!Exists(out)) {
+      ASSERT_EQ(mkdir(Path(out).c_str(), 0700), 0);
+    }
     r = Run({"/f", "in.txt", out});
     EXPECT_EQ(r.exit_code, kExitFail) << r.out;
     EXPECT_TRUE(Contains(
