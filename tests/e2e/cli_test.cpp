@@ -147,8 +147,8 @@ TEST_F(CliTest, ExistingOutput) {
 TEST_F(CliTest, OutputOrLogThatIsAnInputIsRefusedEvenWithForce) {
   ExpectRefused({"/f", "in.txt", "in.txt"},
                 Shown("Error: argument 3 (in.txt) is also an input file\n"), false);
-  ExpectRefused({"/f", "in.txt", "/o", Path("in.txt")},
-                Shown("Error: argument 4 (" + Path("in.txt").substr(0, 80) +
+  ExpectRefused({"/f", "in.txt", "/o", ArgPath("in.txt")},
+                Shown("Error: argument 4 (" + ArgPath("in.txt").substr(0, 80) +
                       ") is also an input file\n"),
                 false);
   WriteFile("sub.txt", "MAIN_CLASS=1\r\n");
@@ -238,9 +238,9 @@ TEST_F(CliTest, WildcardInAnotherDirectoryKeepsTheDirectory) {
   EXPECT_TRUE(Contains(r.out, "\nReading Version 4 TXT table file tables/b.txt\n")) << r.out;
 
   // An absolute pattern is a file name too, not an option.
-  r = Run({Path("tables/a*"), "/o", "abs.txt"});
+  r = Run({ArgPath("tables/a*"), "/o", "abs.txt"});
   EXPECT_EQ(r.exit_code, 0) << r.out;
-  EXPECT_TRUE(Contains(r.out, "table file " + Path("tables/a.txt").substr(0, 80) + "\n"))
+  EXPECT_TRUE(Contains(r.out, "table file " + ArgPath("tables/a.txt").substr(0, 80) + "\n"))
       << r.out;
   EXPECT_TRUE(Exists("abs.txt"));
 }

@@ -131,6 +131,19 @@ void ToolTest::WriteFile(const std::string& rel, const std::string& bytes) {
 
 std::string ToolTest::ReadFile(const std::string& rel) const { return Slurp(Path(rel)); }
 
+std::string ToolTest::ReadText(const std::string& rel) const {
+  std::string text = Slurp(Path(rel));
+  return IsWindowsBuild() ? Unix(text) : text;
+}
+
+std::string ToolTest::ArgPath(const std::string& rel) const {
+  std::string p = Path(rel);
+  if (!IsWindowsBuild()) return p;
+  for (char& c : p)
+    if (c == '/') c = '\\';
+  return "Z:" + p;
+}
+
 bool ToolTest::Exists(const std::string& rel) const {
   struct stat st;
   return stat(Path(rel).c_str(), &st) == 0;

@@ -37,6 +37,13 @@ class ToolTest : public ::testing::Test {
   std::string Path(const std::string& rel) const;  // dir + "/" + rel
   void WriteFile(const std::string& rel, const std::string& bytes);
   std::string ReadFile(const std::string& rel) const;  // "" when missing
+  // A file the tool writes through a text stream (its log): on Windows its
+  // lines end in CR LF, read back here as LF. "" when missing.
+  std::string ReadText(const std::string& rel) const;
+  // The absolute path of rel as an argument of the program under test: on
+  // Windows a "/" starts an option, so it is given with its drive (Wine's
+  // Z: is the root) and backslashes.
+  std::string ArgPath(const std::string& rel) const;
   bool Exists(const std::string& rel) const;
   std::vector<std::string> ListDir(const std::string& rel = ".") const;
   // Files left in the private TMPDIR by the run.

@@ -34,7 +34,7 @@ TEST_F(RunTest, MessagesReachConsoleAndLogByLevel) {
   WriteFile("run.log", "old content\n");
   RunResult r = Run({"in.txt", "out.itb", "/l", "run.log"});
   ASSERT_EQ(r.exit_code, 0) << r.out;
-  std::string log = ReadFile("run.log");
+  std::string log = ReadText("run.log");
 
   // Step lines (60) reach both, with the newline the callback adds.
   EXPECT_TRUE(Contains(r.out, "\nReading Version 4 TXT table file in.txt\n\n")) << r.out;
@@ -57,7 +57,7 @@ TEST_F(RunTest, MessagesReachConsoleAndLogByLevel) {
 TEST_F(RunTest, VerboseShowsEverythingExceptWhatComesBeforeTheOptions) {
   RunResult r = Run({"/v", "in.txt", "out.itb", "-e", "run.log"});
   ASSERT_EQ(r.exit_code, 0) << r.out;
-  std::string log = ReadFile("run.log");
+  std::string log = ReadText("run.log");
   EXPECT_TRUE(Contains(r.out, "      Section 1: Contacts\n")) << r.out;
   EXPECT_TRUE(Contains(r.out, "      Field 1: Last Name\n")) << r.out;
   EXPECT_TRUE(Contains(r.out, "      Field 2: First Name\n")) << r.out;
@@ -80,7 +80,7 @@ TEST_F(RunTest, LogFileRules) {
   // Only the first of two logs is written.
   r = Run({"/l", "first.log", "in.txt", "/l", "second.log", "out2.itb"});
   EXPECT_EQ(r.exit_code, 0) << r.out;
-  EXPECT_TRUE(Contains(ReadFile("first.log"), "out2.itb"));
+  EXPECT_TRUE(Contains(ReadText("first.log"), "out2.itb"));
   EXPECT_FALSE(Exists("second.log"));
 }
 
@@ -89,7 +89,7 @@ TEST_F(RunTest, ExitMessagesStayOffTheLog) {
   RunResult r = Run({"/l", "run.log", "/2", "t.itb", "out.txt"});
   EXPECT_EQ(r.exit_code, kExitFail);
   EXPECT_EQ(r.out, "\nError: Version 2 ITB files not supported (file t.itb )\nError: Exit\n");
-  EXPECT_EQ(ReadFile("run.log"), "\nError: Version 2 ITB files not supported (file t.itb )\n");
+  EXPECT_EQ(ReadText("run.log"), "\nError: Version 2 ITB files not supported (file t.itb )\n");
   EXPECT_FALSE(Exists("out.txt"));
   EXPECT_TRUE(TempFiles().empty());
 

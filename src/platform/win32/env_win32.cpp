@@ -23,6 +23,22 @@ OVERLAPPED At(uint64_t off) {
   return ov;
 }
 
+// Whether [bytes, bytes + size) lies within the first file_size bytes of
+// the view that LoadLibraryExA made of a module loaded as a data file (its
+// handle is the view's address with the low bits marking the kind of load).
+bool InsideView(HMODULE mod, uint64_t file_size, const char* bytes, size_t size) {
+  const char* base = reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(mod) &
+                                                   ~static_cast<uintptr_t>(3));
+  MEMORY_BASIC_INFORMATION mbi;
+  if (VirtualQuery(base, &mbi, sizeof mbi) != sizeof mbi || mbi.BaseAddress != base ||
+      mbi.State != MEM_COMMIT)
+    return false;
+  uint64_t view = file_size < mbi.RegionSize ? file_size : mbi.RegionSize;
+  if (bytes < base) return false;
+  uint64_t at = static_cast<uint64_t>(bytes - base);
+  return at <= view && size <= view - at;
+}
+
 }  // namespace
 
 int SaveLastError() {
@@ -218,12 +234,9 @@ int Win32Env::LastError() { return t_last_error; }
 
 int Win32Env::LoadModuleResource(const std::string& path, const std::string& name, int type,
                                  std::vector<char>* data) {
-  DWORD attrs = GetFileAttributesA(path.c_str());
-  if (attrs == INVALID_FILE_ATTRIBUTES) {
-    SaveLastError();
-    return 9;
-  }
-  if (attrs & FILE_ATTRIBUTE_DIRECTORY) {
+  FileAttributes attrs;
+  if (!GetAttributes(path, &attrs)) return 9;
+  if (attrs.is_directory) {
     SetLastErrorCode(ERROR_ACCESS_DENIED);
     return 9;  // no file to open, as with a missing one
   }
@@ -238,16 +251,26 @@ int Win32Env::LoadModuleResource(const std::string& path, const std::string& nam
   }
   int rc = 4;
   HRSRC res = FindResourceA(mod, name.c_str(), MAKEINTRESOURCEA(type));
+  if (!res) SaveLastError();
+  // The loader takes every offset from the module as it stands, and a
+  // damaged module can point them anywhere: the resource's entry (which
+  // SizeofResource reads) and its data must lie inside the file's own view.
+  if (res && !InsideView(mod, attrs.size, reinterpret_cast<const char*>(res),
+                         sizeof(IMAGE_RESOURCE_DATA_ENTRY))) {
+    SetLastErrorCode(ERROR_RESOURCE_DATA_NOT_FOUND);
+    res = nullptr;
+  }
   if (res) {
     HGLOBAL loaded = LoadResource(mod, res);
     DWORD size = SizeofResource(mod, res);
     const char* bytes = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
-    if (bytes) {
+    if (bytes && InsideView(mod, attrs.size, bytes, size)) {
       data->assign(bytes, bytes + size);
       rc = 0;
+    } else {
+      SetLastErrorCode(ERROR_RESOURCE_DATA_NOT_FOUND);
     }
   }
-  if (rc != 0) SaveLastError();
   FreeLibrary(mod);
   return rc;
 }

@@ -245,6 +245,24 @@ TEST(Win32Module, ResourcesOfAModuleLoadedAsData) {
     EXPECT_EQ(env->LoadModuleResource(tmp.Path("t.fil"), "_ZELM_ITB_TABLE_", 6, &data), 4);
     EXPECT_EQ(env->LoadModuleResource(tmp.Path("t.fil"), "_ZELM_ITB_TABLE_EN", 10, &data), 4);
   }
+  // A damaged module whose resource or its entry lies outside the file is
+  // refused, not read.
+  pe_testing::BuiltPe pe = pe_testing::BuildPe(false, {{10, "_ZELM_ITB_TABLE_", {table}}});
+  struct Damage {
+    size_t at;
+    uint32_t value;
+  } damages[] = {
+      {pe.data_entry, 0x7FFFFFF0u},      // the data's address
+      {pe.data_entry + 4, 0x7FFFFFF0u},  // its size
+      {pe.lang_dir + 16 + 4, 0x7FFF0000u},  // the language level's entry offset
+  };
+  for (const Damage& d : damages) {
+    pe_testing::Bytes bad = pe.img;
+    pe_testing::Put32(bad, d.at, d.value);
+    tmp.Write("bad.fil", std::string(bad.begin(), bad.end()));
+    EXPECT_EQ(env->LoadModuleResource(tmp.Path("bad.fil"), "_ZELM_ITB_TABLE_", 10, &data), 4)
+        << d.at;
+  }
   // A relative name means the file in the current directory, not one found
   // along the module search path.
   char cwd[MAX_PATH];
