@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "qvdf/resource/keytable.h"
 #include "qvdf/resource/split.h"
 #include "qvdf/resource/textfile.h"
 #include "qvutil/types.h"
@@ -28,12 +29,6 @@ struct FileSet {
   // Closes every open file. True when every write and close succeeded;
   // each file that failed is named on `warn`.
   bool CloseAll(std::FILE* warn);
-};
-
-// One key of the string table and its text.
-struct StringPair {
-  std::string key;
-  std::string text;
 };
 
 // Calls the table converter that the caller handed in.
@@ -91,6 +86,9 @@ class SplitConverter {
   // Writes the .itr line of key and text; warns when the key was emitted
   // before with another text.
   void EmitString(const std::string& key, const std::string& text);
+  // Sends the current line to the .itf with the name from nameAt up to
+  // restAt replaced by the quoted key.
+  void WriteKeyed(size_t nameAt, const std::string& key, size_t restAt);
   // Sends the current line unchanged to the .itf.
   void PassLine();
   // Sends the current line unchanged to the .itf with a warning.
@@ -111,7 +109,8 @@ class SplitConverter {
   std::string tableFile_;
   TableConverter converter_;
   std::string tempScript_;  // made by Prepare, removed by the destructor
-  std::unordered_map<std::string, std::string> emitted_;
+  KeyTable emitted_;  // each key written, with its first text
+  std::string out_;    // the .itr line being built
   std::FILE* warn_ = stderr;
 };
 
@@ -159,8 +158,9 @@ class MergeConverter {
   // Reads the .itr into the string map. 1, or 0 when it could not be read
   // to its end.
   virtual int LoadStrings();
-  // The first entry with exactly this key, or null.
-  virtual const StringPair* FindString(const std::string& key) const;
+  // True with the text of the first entry with exactly this key; false
+  // when there is none.
+  virtual bool FindString(std::string_view key, std::string_view* text) const;
   // Takes the "LOCALIZED_" key of the current line as the current key: its
   // length, or -1 when the line holds none.
   virtual int ExtractKey();
@@ -180,8 +180,8 @@ class MergeConverter {
   std::string line_;
   std::string key_;
   FileSet files_;
-  std::vector<std::unique_ptr<StringPair>> strings_;
-  std::unordered_map<std::string, size_t> index_;  // key -> its first entry
+  KeyTable strings_;  // key -> the text of its first entry
+  std::string out_;   // the script line being built
   FileKind sourceKind_ = FileKind::Rc2V4;
   FileKind targetKind_ = FileKind::ItbV4;
   std::string target_;

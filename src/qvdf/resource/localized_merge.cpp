@@ -11,6 +11,7 @@ using localized::Shown;
 constexpr size_t npos = std::string::npos;
 constexpr char kIgnoreLocal[] = "@IGNORE_LOCAL@";
 constexpr char kKeyStart[] = "LOCALIZED_";
+constexpr char kQuotedKeyStart[] = "\"\"LOCALIZED_";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -33,8 +34,7 @@ void MergeConverter::Cleanup() {
   files_.CloseAll(warn_);
   if (!tempScript_.empty()) platform::Env::Get()->RemoveFile(tempScript_);
   tempScript_.clear();
-  strings_.clear();
-  index_.clear();
+  strings_.Clear();
 }
 
 bool MergeConverter::Prepare(const std::string& itfName, const std::string& itrName,
@@ -116,11 +116,8 @@ int MergeConverter::LoadStrings() {
       Warn(warn_, "WARNING: ", line);
       continue;
     }
-    auto pair = std::make_unique<StringPair>();
-    pair->key = line.substr(kb, ke - kb);
-    pair->text = line.substr(q1 + 1, q2 - q1 - 1);
-    const std::string& key = pair->key;
-    size_t n = pair->text.size();
+    std::string_view key = std::string_view(line).substr(kb, ke - kb);
+    size_t n = q2 - q1 - 1;
     if (key.find("SECTION") != npos) {
       if (n >= 26) Warn(warn_, "WARNING SECTION LENGTH: ", line);
     } else if (key.find("SYSTEM") != npos) {
@@ -128,15 +125,16 @@ int MergeConverter::LoadStrings() {
     } else if (key.find("FIELD") != npos) {
       if (n >= 31) Warn(warn_, "WARNING FIELD LENGTH: ", line);
     }
-    index_.emplace(key, strings_.size());
-    strings_.push_back(std::move(pair));
+    strings_.Add(key, std::string_view(line).substr(q1 + 1, n));
   }
   return 1;
 }
 
-const StringPair* MergeConverter::FindString(const std::string& key) const {
-  auto it = index_.find(key);
-  return it == index_.end() ? nullptr : strings_[it->second].get();
+bool MergeConverter::FindString(std::string_view key, std::string_view* text) const {
+  size_t entry = strings_.Find(key);
+  if (entry == KeyTable::npos) return false;
+  *text = strings_.Text(entry);
+  return true;
 }
 
 int MergeConverter::ExtractKey() {
@@ -146,7 +144,7 @@ int MergeConverter::ExtractKey() {
   if (comma == npos) return -1;
   size_t quote = line_.find('"', start);
   size_t end = quote != npos && quote < comma ? quote : comma;
-  key_ = line_.substr(start, end - start);
+  key_.assign(line_, start, end - start);
   return static_cast<int>(key_.size());
 }
 
@@ -167,12 +165,12 @@ bool LocalizedMerger::Merge() {
       CopyLine();
       continue;
     }
-    const StringPair* entry = ExtractKey() < 0 ? nullptr : FindString(key_);
-    if (!entry) {
+    std::string_view text;
+    if (ExtractKey() < 0 || !FindString(key_, &text)) {
       CopyLine();
       continue;
     }
-    size_t place = localized::Find(line_, std::string("\"\"") + kKeyStart);
+    size_t place = localized::Find(line_, kQuotedKeyStart);
     if (place == npos) place = localized::Find(line_, kKeyStart);
     size_t restAt = line_.find(',', place);
     if (restAt == npos) {
@@ -181,9 +179,9 @@ bool LocalizedMerger::Merge() {
     }
     std::string_view rest = std::string_view(line_).substr(restAt);
 
-    std::string out = line_.substr(0, place) + "\"\"" + entry->text + "\"\"";
+    out_.assign(line_, 0, place).append("\"\"").append(text).append("\"\"");
     size_t attr = rest.find(",0X");
-    if (field && entry->text == kIgnoreLocal && attr != npos) {
+    if (field && text == kIgnoreLocal && attr != npos) {
       // Such a field takes the default attributes in place of its own.
       if (defaultAttr_.empty()) SetDefaultAttr();
       size_t after = rest.find(',', attr + 1);
@@ -192,11 +190,11 @@ bool LocalizedMerger::Merge() {
         while (after < rest.size() && std::isxdigit(static_cast<unsigned char>(rest[after])))
           ++after;
       }
-      out.append(rest.substr(0, attr + 1)).append(defaultAttr_).append(rest.substr(after));
+      out_.append(rest.substr(0, attr + 1)).append(defaultAttr_).append(rest.substr(after));
     } else {
-      out.append(rest);
+      out_.append(rest);
     }
-    files_.files[2].Write(out);
+    files_.files[2].Write(out_);
     if (!files_.files[2].Good()) return false;
   }
   return true;

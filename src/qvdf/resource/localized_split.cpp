@@ -150,14 +150,23 @@ void SplitConverter::PassLine(const char* warning) {
 }
 
 void SplitConverter::EmitString(const std::string& key, const std::string& text) {
-  auto [it, added] = emitted_.emplace(key, text);
-  if (!added && it->second != text)
-    std::fprintf(warn_, "WARNING DUPLICATE KEY: %s \"%s\" \"%s\"\n", key.c_str(),
-                 it->second.c_str(), text.c_str());
-  std::string out = "    " + key;
-  if (key.size() < 60) out.append(60 - key.size(), ' ');
-  out += " \"" + text + "\"\n";
-  files_.files[3].Write(out);
+  auto [entry, added] = emitted_.Add(key, text);
+  if (!added) {
+    std::string_view first = emitted_.Text(entry);
+    if (first != text)
+      std::fprintf(warn_, "WARNING DUPLICATE KEY: %s \"%.*s\" \"%s\"\n", key.c_str(),
+                   static_cast<int>(first.size()), first.data(), text.c_str());
+  }
+  out_.assign("    ").append(key);
+  if (key.size() < 60) out_.append(60 - key.size(), ' ');
+  out_.append(" \"").append(text).append("\"\n");
+  files_.files[3].Write(out_);
+}
+
+void SplitConverter::WriteKeyed(size_t nameAt, const std::string& key, size_t restAt) {
+  out_.assign(line_, 0, nameAt).append("\"\"").append(key).append("\"\"");
+  out_.append(line_, restAt, npos);
+  files_.files[2].Write(out_);
 }
 
 bool LocalizedSplitter::Split() {
@@ -206,7 +215,7 @@ void LocalizedSplitter::SplitSystem() {
   if (TooLong({&systemKey_, &systemName_, &key})) return PassLine("WARNING PIECE LENGTH");
   if (!KeyTravels(key)) return PassLine("WARNING KEY");
 
-  files_.files[2].Write(line_.substr(0, q.open) + "\"\"" + key + "\"\"" + line_.substr(q.end + 2));
+  WriteKeyed(q.open, key, q.end + 2);
   EmitString(key, systemName_);
   if (systemName_.size() > 30)
     std::fprintf(warn_, "WARNING SYSTEM LENGTH: %s %s\n", key.c_str(), systemName_.c_str());
@@ -232,7 +241,7 @@ void LocalizedSplitter::SplitSection() {
     return PassLine("WARNING PIECE LENGTH");
   if (!KeyTravels(key)) return PassLine("WARNING KEY");
 
-  files_.files[2].Write(line_.substr(0, q.open) + "\"\"" + key + "\"\"" + line_.substr(q.end + 2));
+  WriteKeyed(q.open, key, q.end + 2);
   EmitString(key, sectionName_);
   if (sectionName_.size() > 25)
     std::fprintf(warn_, "WARNING SECTION LENGTH: %s %s\n", key.c_str(), sectionName_.c_str());
@@ -268,7 +277,7 @@ void LocalizedSplitter::SplitField() {
                &fieldValue4_, &key}))
     return PassLine("WARNING PIECE LENGTH");
 
-  files_.files[2].Write(line_.substr(0, c2 + 1) + "\"\"" + key + "\"\"" + line_.substr(c3));
+  WriteKeyed(c2 + 1, key, c3);
   EmitString(key, fieldName_);
   if (fieldName_.size() >= 31)
     std::fprintf(warn_, "WARNING FIELD LENGTH: %s %s\n", key.c_str(), fieldName_.c_str());
