@@ -115,8 +115,30 @@ char* TxtTokenize(char* s, const char* delims, char** save) {
   return tok;
 }
 
+namespace {
+
+// TxtSpan for one ASCII delimiter, which is what every caller passes: an
+// ASCII byte costs two compares and no table.
+size_t SpanOne(const char* s, unsigned char d) {
+  const char* p = s;
+  for (;;) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    if (c < 0x80) {
+      if (c == d || c == 0) break;
+      ++p;
+    } else {
+      p += CharLen(p);
+    }
+  }
+  return static_cast<size_t>(p - s);
+}
+
+}  // namespace
+
 size_t TxtSpan(const char* s, const char* delims) {
-  // The subfield walk spans every value: a bit set keeps it to one test a byte.
+  unsigned char d0 = static_cast<unsigned char>(delims[0]);
+  if (d0 != 0 && d0 < 0x80 && delims[1] == '\0') return SpanOne(s, d0);
+  // Several delimiters: a bit set keeps it to one test a byte.
   uint64_t set[4] = {0, 0, 0, 0};
   for (const char* d = delims; *d; ++d) {
     unsigned char c = static_cast<unsigned char>(*d);

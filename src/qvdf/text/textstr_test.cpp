@@ -190,6 +190,8 @@ TEST_F(DoubleByteTest, TrailBytesAreNotSeparators) {
   EXPECT_EQ(Take(c), std::string("a") + kLeadComma + "b");
   EXPECT_EQ(Take(NextSubfield(c)), "c");
   EXPECT_EQ(TxtSpan(v.c_str(), ","), 4u);
+  EXPECT_EQ(TxtSpan(v.c_str(), ";,"), 4u);
+  EXPECT_EQ(TxtSpan(v.c_str(), "b"), 3u);
 
   std::string caret = std::string(kLeadCaret) + "^";
   EXPECT_EQ(TxtFindChar(caret.c_str(), '^'), caret.c_str() + 2);
