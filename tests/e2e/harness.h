@@ -65,4 +65,8 @@ constexpr int kExitFail = 255;
 // True when the program under test is the Windows build.
 bool IsWindowsBuild();
 
+// The cases skipped against the Windows build (suite.name), each with the
+// reason; SetUp skips them.
+const std::map<std::string, std::string>& WindowsExclusions();
+
 }  // namespace e2e
