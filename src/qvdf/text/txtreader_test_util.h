@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -107,10 +108,13 @@ struct Table {
 class ReaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Each test is its own process under ctest, and with a sanitizer every
+    // process gets the same addresses: a random part keeps the names apart.
+    static const unsigned nonce = std::random_device{}();
     static int serial = 0;
     dir_ = std::filesystem::temp_directory_path() /
-           ("txtreader_test_" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "_" +
-            std::to_string(serial++));
+           ("txtreader_test_" + std::to_string(nonce) + "_" +
+            std::to_string(reinterpret_cast<uintptr_t>(this)) + "_" + std::to_string(serial++));
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     ErrorLogResetForTesting();
