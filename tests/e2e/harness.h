@@ -34,6 +34,9 @@ class ToolTest : public ::testing::Test {
                 const std::map<std::string, std::string>& env = {});
 
   std::string dir() const { return dir_; }
+  // One run, as Run but never repeated.
+  RunResult RunOnce(const std::vector<std::string>& args,
+                    const std::map<std::string, std::string>& env = {});
   std::string Path(const std::string& rel) const;  // dir + "/" + rel
   void WriteFile(const std::string& rel, const std::string& bytes);
   std::string ReadFile(const std::string& rel) const;  // "" when missing
