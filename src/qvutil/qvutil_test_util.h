@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <memory>
 #include <regex>
 #include <string>
 
@@ -16,13 +18,20 @@
 namespace qvutil_testing {
 
 // The real environment with the temporary directory moved into the test's
-// own, so that the rotation mutex (a lock file there) is the test's alone and
-// tests running in parallel never take it from each other.
+// own and a rotation mutex of the test's own, so that tests running in
+// parallel never take it from each other.
 class PrivateTempEnv : public platform::EnvWrapper {
  public:
   explicit PrivateTempEnv(std::string dir)
       : EnvWrapper(platform::DefaultEnv()), dir_(std::move(dir)) {}
   std::string TempDirectory() override { return dir_; }
+  // The real mutex lives where the real environment puts it, so tests in
+  // parallel processes would contend for one lock: give each test its own.
+  std::unique_ptr<platform::NamedMutex> NewNamedMutex(const std::string& name) override {
+    std::string own = name;
+    for (char c : dir_) own += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return EnvWrapper::NewNamedMutex(own);
+  }
 
  private:
   std::string dir_;

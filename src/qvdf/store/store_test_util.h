@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -102,10 +103,13 @@ class FaultEnv : public platform::EnvWrapper {
 class StoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Each test is its own process under ctest, and with a sanitizer every
+    // process gets the same addresses: a random part keeps the names apart.
+    static const unsigned nonce = std::random_device{}();
     static int serial = 0;
     dir_ = std::filesystem::temp_directory_path() /
-           ("store_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "_" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "_" + std::to_string(serial++));
+           ("store_test_" + std::to_string(nonce) + "_" +
+            std::to_string(reinterpret_cast<uintptr_t>(this)) + "_" + std::to_string(serial++));
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     platform::Env::SetForTesting(&env_);
