@@ -199,10 +199,31 @@ RunResult ToolTest::Run(const std::vector<std::string>& args,
 
 RunResult ToolTest::RunOnce(const std::vector<std::string>& args,
                             const std::map<std::string, std::string>& env) {
-  std::vector<std::string> argv = Split(Env("TBLCONV_RUNNER"));
-  argv.push_back(Env("TBLCONV_BIN", Env("TBLCONV_DEFAULT_BIN", TBLCONV_BUILD_BIN)));
-  argv.insert(argv.end(), args.begin(), args.end());
+  return RunTogether({args}, env)[0];
+}
 
+std::string ToolTest::Program() const {
+  if (!private_bin_.empty()) return private_bin_;
+  return Env("TBLCONV_BIN", Env("TBLCONV_DEFAULT_BIN", TBLCONV_BUILD_BIN));
+}
+
+std::string ToolTest::UsePrivateProgram() {
+  std::string from = Program();
+  std::string dir = root_ + "/bin";
+  mkdir(dir.c_str(), 0700);
+  std::string to = dir + "/" + from.substr(from.rfind('/') + 1);
+  std::ifstream in(from, std::ios::binary);
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  out << in.rdbuf();
+  out.close();
+  EXPECT_TRUE(in && out) << "cannot copy " << from << " to " << to;
+  chmod(to.c_str(), 0700);
+  private_bin_ = to;
+  return "../bin";
+}
+
+std::vector<RunResult> ToolTest::RunTogether(const std::vector<std::vector<std::string>>& runs,
+                                             const std::map<std::string, std::string>& env) {
   std::map<std::string, std::string> vars;
   for (char** e = environ; *e; ++e) {
     std::string kv = *e;
@@ -216,45 +237,53 @@ RunResult ToolTest::RunOnce(const std::vector<std::string>& args,
   if (IsWindowsBuild()) ForWine(&vars);
   std::vector<std::string> envs;
   for (auto& [k, v] : vars) envs.push_back(k + "=" + v);
-
-  std::vector<char*> cargv, cenv;
-  for (auto& a : argv) cargv.push_back(a.data());
-  cargv.push_back(nullptr);
+  std::vector<char*> cenv;
   for (auto& e : envs) cenv.push_back(e.data());
   cenv.push_back(nullptr);
 
-  std::string outPath = root_ + "/stdout", errPath = root_ + "/stderr";
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  // The tool runs in the test directory, as a user's shell would.
-  std::string cwd = dir_;
-  std::vector<std::string> shArgv = {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", cwd};
-  shArgv.insert(shArgv.end(), argv.begin(), argv.end());
-  std::vector<char*> sh;
-  for (auto& a : shArgv) sh.push_back(a.data());
-  sh.push_back(nullptr);
+  std::vector<RunResult> results(runs.size());
+  std::vector<pid_t> pids(runs.size(), -1);
+  for (size_t i = 0; i < runs.size(); ++i) {
+    std::vector<std::string> argv = Split(Env("TBLCONV_RUNNER"));
+    argv.push_back(Program());
+    argv.insert(argv.end(), runs[i].begin(), runs[i].end());
+    // The tool runs in the test directory, as a user's shell would.
+    std::vector<std::string> shArgv = {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", dir_};
+    shArgv.insert(shArgv.end(), argv.begin(), argv.end());
+    std::vector<char*> sh;
+    for (auto& a : shArgv) sh.push_back(a.data());
+    sh.push_back(nullptr);
 
-  RunResult r;
-  pid_t pid;
-  if (posix_spawn(&pid, "/bin/sh", &fa, nullptr, sh.data(), cenv.data()) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::string n = std::to_string(i);
+    std::string outPath = root_ + "/stdout" + n, errPath = root_ + "/stderr" + n;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (posix_spawn(&pids[i], "/bin/sh", &fa, nullptr, sh.data(), cenv.data()) != 0) pids[i] = -1;
+    posix_spawn_file_actions_destroy(&fa);
   }
-  posix_spawn_file_actions_destroy(&fa);
-  r.out = Slurp(outPath);
-  r.err = Slurp(errPath);
-  if (IsWindowsBuild()) {
-    // The console streams are in text mode on Windows: "\n" goes out as CR LF.
-    r.out = Unix(r.out);
-    r.err = Unix(r.err);
+  for (size_t i = 0; i < runs.size(); ++i) {
+    RunResult& r = results[i];
+    if (pids[i] > 0) {
+      int status = 0;
+      waitpid(pids[i], &status, 0);
+      r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::string n = std::to_string(i);
+    std::string outPath = root_ + "/stdout" + n, errPath = root_ + "/stderr" + n;
+    r.out = Slurp(outPath);
+    r.err = Slurp(errPath);
+    if (IsWindowsBuild()) {
+      // The console streams are in text mode on Windows: "\n" goes out as CR LF.
+      r.out = Unix(r.out);
+      r.err = Unix(r.err);
+    }
+    unlink(outPath.c_str());
+    unlink(errPath.c_str());
   }
-  unlink(outPath.c_str());
-  unlink(errPath.c_str());
-  return r;
+  return results;
 }
 
 }  // namespace e2e

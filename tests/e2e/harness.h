@@ -37,6 +37,14 @@ class ToolTest : public ::testing::Test {
   // One run, as Run but never repeated.
   RunResult RunOnce(const std::vector<std::string>& args,
                     const std::map<std::string, std::string>& env = {});
+  // Starts every run at once, then waits for them all; results in order.
+  std::vector<RunResult> RunTogether(const std::vector<std::vector<std::string>>& runs,
+                                     const std::map<std::string, std::string>& env = {});
+  // From now on runs a copy of the program kept in this test's own
+  // directory, so that its error log and options file (which live beside
+  // the program) are this test's alone. Returns that directory relative to
+  // dir(), for Path, ReadFile and WriteFile.
+  std::string UsePrivateProgram();
   std::string Path(const std::string& rel) const;  // dir + "/" + rel
   void WriteFile(const std::string& rel, const std::string& bytes);
   std::string ReadFile(const std::string& rel) const;  // "" when missing
@@ -53,7 +61,10 @@ class ToolTest : public ::testing::Test {
   std::vector<std::string> TempFiles() const;
 
  private:
+  std::string Program() const;
+
   std::string root_;  // holds work/ (the cwd), tmp/ (TMPDIR) and the captured streams
+  std::string private_bin_;  // the copy run instead of the build's program
   std::string dir_;
   std::string tmp_;
 };
