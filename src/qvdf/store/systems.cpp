@@ -193,30 +193,16 @@ uint32_t GetProductID(TableDb* db) { return IsTableOpen(db) ? db->header.dwProdu
 int16_t GetBundledFlag(TableDb* db) { return IsTableOpen(db) ? db->header.nBundledFlag : 0; }
 uint16_t GetLastBaseMap(TableDb* db) { return IsTableOpen(db) ? db->header.nLastBaseMap : 0; }
 
-int SetMainSystem(TableDb* db, int16_t v) {
+// The table-wide values live in the header, written back at close.
+template <typename T>
+static int SetHeaderValue(TableDb* db, T TableHeader::*field, T v) {
   if (int rc = RequireOpen(db)) return rc;
-  db->header.nMainSystem = v;
+  db->header.*field = v;
   MarkDirty(db);
   return kOk;
 }
 
-int SetMainClass(TableDb* db, int16_t v) {
-  if (int rc = RequireOpen(db)) return rc;
-  db->header.nMainClass = v;
-  MarkDirty(db);
-  return kOk;
-}
-
-int SetProductID(TableDb* db, uint32_t v) {
-  if (int rc = RequireOpen(db)) return rc;
-  db->header.dwProductID = v;
-  MarkDirty(db);
-  return kOk;
-}
-
-int SetBundledFlag(TableDb* db, int16_t v) {
-  if (int rc = RequireOpen(db)) return rc;
-  db->header.nBundledFlag = v;
-  MarkDirty(db);
-  return kOk;
-}
+int SetMainSystem(TableDb* db, int16_t v) { return SetHeaderValue(db, &TableHeader::nMainSystem, v); }
+int SetMainClass(TableDb* db, int16_t v) { return SetHeaderValue(db, &TableHeader::nMainClass, v); }
+int SetProductID(TableDb* db, uint32_t v) { return SetHeaderValue(db, &TableHeader::dwProductID, v); }
+int SetBundledFlag(TableDb* db, int16_t v) { return SetHeaderValue(db, &TableHeader::nBundledFlag, v); }
