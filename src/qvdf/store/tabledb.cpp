@@ -178,21 +178,38 @@ int GetError(const TableDb* db) { return db->nLastError; }
 
 bool IsTableOpen(const TableDb* db) { return db != nullptr && db->bOpen; }
 
+namespace {
+
+// Powers of 31 modulo 2^16 for one 16-byte step: w[j] = 31^(15-j), step = 31^16.
+struct ChecksumPowers {
+  uint16_t w[16]{};
+  uint16_t step = 1;
+  constexpr ChecksumPowers() {
+    uint16_t x = 1;
+    for (int j = 15; j >= 0; --j) {
+      w[j] = x;
+      x = static_cast<uint16_t>(x * 31u);
+    }
+    step = x;
+  }
+};
+constexpr ChecksumPowers kChecksumPowers;
+
+}  // namespace
+
 uint16_t FieldListChecksum(const void* rec, int len) {
   const auto* p = static_cast<const signed char*>(rec);
-  // h = h * 31 + byte, kept to 16 bits. Arithmetic modulo 2^32 agrees with it
-  // modulo 2^16, so eight bytes fold in at once with powers of 31 and the
-  // multiplications no longer wait on each other.
-  constexpr unsigned k31[9] = {1u,          31u,          961u,          29791u,     923521u,
-                               28629151u,   887503681u,   1742810335u,   2487512833u};
-  unsigned h = 0;
+  // h = h * 31 + byte, kept to 16 bits, is linear: sixteen lanes each fold
+  // every sixteenth byte with 31^16 and their weighted sum is h, so the
+  // compiler can run the lanes side by side.
+  uint16_t lane[16] = {};
   int i = 0;
-  for (; i + 8 <= len; i += 8) {
-    h = h * k31[8] + static_cast<unsigned>(p[i]) * k31[7] + static_cast<unsigned>(p[i + 1]) * k31[6] +
-        static_cast<unsigned>(p[i + 2]) * k31[5] + static_cast<unsigned>(p[i + 3]) * k31[4] +
-        static_cast<unsigned>(p[i + 4]) * k31[3] + static_cast<unsigned>(p[i + 5]) * k31[2] +
-        static_cast<unsigned>(p[i + 6]) * k31[1] + static_cast<unsigned>(p[i + 7]);
-  }
+  for (; i + 16 <= len; i += 16)
+    for (int j = 0; j < 16; ++j)
+      lane[j] = static_cast<uint16_t>(lane[j] * kChecksumPowers.step +
+                                      static_cast<uint16_t>(p[i + j]) * kChecksumPowers.w[j]);
+  unsigned h = 0;
+  for (uint16_t v : lane) h += v;
   for (; i < len; ++i) h = h * 31u + static_cast<unsigned>(p[i]);
   return static_cast<uint16_t>(h & 0xFFFFu);
 }
