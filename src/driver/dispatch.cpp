@@ -97,8 +97,10 @@ int WriteSplitPair(const char* tablePath, TableDb* db, const char* name, FileKin
 
 }  // namespace
 
-int ReadTableFile(const char* tablePath, TableDb* db, const char* name, FileKind kind,
-                  MessageFn msg, uint32_t /*flags*/, Rc2Carry* carry) {
+namespace {
+
+int ReadByKind(const char* tablePath, TableDb* db, const char* name, FileKind kind, MessageFn msg,
+               Rc2Carry* carry) {
   platform::FileAttributes attrs;
   if (!platform::Env::Get()->GetAttributes(name, &attrs)) {
     Error(msg, std::string("File \"") + name + "\" not found.");
@@ -168,6 +170,21 @@ int ReadTableFile(const char* tablePath, TableDb* db, const char* name, FileKind
             std::string("\nInternal Error: unrecognised filetype attempting to read file ") + name);
       return 51;
   }
+}
+
+}  // namespace
+
+int ReadTableFile(const char* tablePath, TableDb* db, const char* name, FileKind kind,
+                  MessageFn msg, uint32_t /*flags*/, Rc2Carry* carry) {
+  int rc = ReadByKind(tablePath, db, name, kind, msg, carry);
+  if (rc != 0 && rc != 16) return rc;
+  // The table holds the last records in memory; a file that cannot take them
+  // must fail this input, as a failed record write would have.
+  if (int flushed = Flush(&db->file)) {
+    Error(msg, "Processing aborted due to error code " + std::to_string(flushed));
+    return flushed;
+  }
+  return rc;
 }
 
 int ApplyModifierFile(const char* tablePath, TableDb* db, const char* name, FileKind kind,

@@ -43,10 +43,8 @@ bool CacheReady(BlockCache* c) {
   return c->buf != nullptr;
 }
 
-// Keeps the window equal to the file after a write of n bytes at off: the
-// overlap is copied in, and a write that continues the window (or a new one
-// when it does not) is taken in as far as the window holds.
-void CacheWritten(BlockCache* c, uint64_t off, const void* data, size_t n) {
+// Copies into the window the part of a write of n bytes at off that it holds.
+void CacheOverlap(BlockCache* c, uint64_t off, const void* data, size_t n) {
   const auto* src = static_cast<const unsigned char*>(data);
   uint64_t end = c->start + c->len;
   if (c->len && off < end && off + n > c->start) {
@@ -54,6 +52,15 @@ void CacheWritten(BlockCache* c, uint64_t off, const void* data, size_t n) {
     uint64_t to = off + n < end ? off + n : end;
     std::memcpy(c->buf.get() + (from - c->start), src + (from - off), to - from);
   }
+}
+
+// Keeps the window equal to the file after a write of n bytes at off: the
+// overlap is copied in, and a write that continues the window (or a new one
+// when it does not) is taken in as far as the window holds.
+void CacheWritten(BlockCache* c, uint64_t off, const void* data, size_t n) {
+  const auto* src = static_cast<const unsigned char*>(data);
+  uint64_t end = c->start + c->len;
+  CacheOverlap(c, off, data, n);
   if (off + n <= end && c->len) return;
   if (c->len && off >= c->start && off <= end && off + n - c->start <= kBlockCacheSize) {
     std::memcpy(c->buf.get() + (end - c->start), src + (end - off), off + n - end);
@@ -65,10 +72,40 @@ void CacheWritten(BlockCache* c, uint64_t off, const void* data, size_t n) {
   }
 }
 
+// Writes the held appended blocks. A failure is kept: the blocks are lost
+// and the records that point at them with them, so nothing may follow.
+bool FlushPending(DataFile* f) {
+  AppendBuffer* p = &f->pending;
+  if (p->failed) return false;
+  if (p->len == 0) return true;
+  if (!WriteAll(f->hFile, p->start, p->buf.get(), p->len)) {
+    p->failed = true;
+    p->len = 0;
+    f->cache.len = 0;
+    return false;
+  }
+  p->len = 0;
+  return true;
+}
+
+// True when [off, off + n) lies wholly in the held blocks.
+bool InPending(const AppendBuffer* p, uint64_t off, size_t n) {
+  return p->len && off >= p->start && off + n <= p->start + p->len;
+}
+
 // Positional write through the window; a failed write empties it, since the
-// file may then hold part of the data.
+// file may then hold part of the data. A write into the held blocks changes
+// them in memory; one that reaches past their start otherwise writes them first.
 bool WriteAll(DataFile* f, uint64_t off, const void* buf, size_t n) {
   if (n == 0) return true;
+  AppendBuffer* p = &f->pending;
+  if (p->failed) return false;
+  if (InPending(p, off, n)) {
+    std::memcpy(p->buf.get() + (off - p->start), buf, n);
+    CacheOverlap(&f->cache, off, buf, n);
+    return true;
+  }
+  if (p->len && off + n > p->start && !FlushPending(f)) return false;
   if (!WriteAll(f->hFile, off, buf, n)) {
     f->cache.len = 0;
     return false;
@@ -80,14 +117,23 @@ bool WriteAll(DataFile* f, uint64_t off, const void* buf, size_t n) {
 // Positional read through the window: up to n bytes at off, fewer at the
 // end of the file, or -1. Small reads that miss fill the window from off.
 long ReadAt(DataFile* f, uint64_t off, void* dst, size_t n) {
+  AppendBuffer* p = &f->pending;
+  if (InPending(p, off, n)) {
+    if (n) std::memcpy(dst, p->buf.get() + (off - p->start), n);
+    return static_cast<long>(n);
+  }
+  if (p->len && off + n > p->start && !FlushPending(f)) return -1;
   BlockCache* c = &f->cache;
   if (c->len && off >= c->start && off + n <= c->start + c->len) {
     if (n) std::memcpy(dst, c->buf.get() + (off - c->start), n);
     return static_cast<long>(n);
   }
   if (n > kBlockCacheSize / 2 || !CacheReady(c)) return Env()->ReadAt(f->hFile, off, dst, n);
+  // The window stops where the held blocks begin: the file is not yet them.
+  size_t want = kBlockCacheSize;
+  if (p->len && p->start - off < want) want = static_cast<size_t>(p->start - off);
   c->len = 0;
-  long got = Env()->ReadAt(f->hFile, off, c->buf.get(), kBlockCacheSize);
+  long got = Env()->ReadAt(f->hFile, off, c->buf.get(), want);
   if (got < 0) return got;
   c->start = off;
   c->len = static_cast<size_t>(got);
@@ -127,6 +173,7 @@ void Reset(DataFile* f) {
   f->header = FileHeader{};
   f->nLastCode = 0;
   f->cache = BlockCache{};
+  f->pending = AppendBuffer{};
 }
 
 int OpenFailed(DataFile* f, const char* path, int line, int code) {
@@ -215,7 +262,10 @@ int Close(DataFile* f) {
     return kOk;
   }
   bool writeFailed = false;
-  if (f->wDirty && f->nMode == 1) {
+  if (f->nMode == 1 && !FlushPending(f)) {
+    // Records may point at the lost blocks: leave the old header in place.
+    writeFailed = true;
+  } else if (f->wDirty && f->nMode == 1) {
     f->header.dwRootArrayOffset = f->dwEndOfData;
     writeFailed = !WriteAll(f, 0, &f->header, sizeof f->header) ||
                   !WriteAll(f, f->dwEndOfData, f->roots.get(), RootBytes(f->header));
@@ -303,6 +353,43 @@ int AddRootSlots(DataFile* f, int count) {
 
 namespace {
 
+bool PendingReady(AppendBuffer* p) {
+  if (!p->buf) p->buf.reset(new (std::nothrow) unsigned char[kAppendBufferSize]);
+  return p->buf != nullptr;
+}
+
+// Puts header and payload of a new block at addr, the end of the data: into
+// the held blocks when they fit, else straight into the file.
+bool AppendBytes(DataFile* f, uint32_t addr, const BlockHeader& bh, const void* data, uint32_t len) {
+  AppendBuffer* p = &f->pending;
+  if (p->failed) return false;
+  size_t total = sizeof bh + size_t{len};
+  bool follows = p->len && p->start + p->len == addr;
+  if (p->len && (!follows || p->len + total > kAppendBufferSize) && !FlushPending(f)) return false;
+  if (total <= kAppendBufferSize && PendingReady(p)) {
+    if (p->len == 0) p->start = addr;
+    unsigned char* at = p->buf.get() + p->len;
+    std::memcpy(at, &bh, sizeof bh);
+    if (len) std::memcpy(at + sizeof bh, data, len);
+    CacheOverlap(&f->cache, addr, at, total);
+    p->len += total;
+    return true;
+  }
+  unsigned char small[kSmallBlock];
+  std::unique_ptr<unsigned char[]> large;
+  unsigned char* tmp = small;
+  if (len > kSmallBlock - sizeof bh) {
+    large.reset(new (std::nothrow) unsigned char[total]);
+    tmp = large.get();
+  }
+  if (tmp) {
+    std::memcpy(tmp, &bh, sizeof bh);
+    if (len) std::memcpy(tmp + sizeof bh, data, len);
+    return WriteAll(f, addr, tmp, total);
+  }
+  return WriteBlockHeader(f, addr, bh) && WriteAll(f, uint64_t{addr} + sizeof bh, data, len);
+}
+
 // Appends a block whose header already carries refCount; header and payload
 // go out in one write. Its address, or 0 with nLastCode set.
 uint32_t AppendCounted(DataFile* f, const void* data, uint32_t len, uint32_t refCount) {
@@ -316,21 +403,7 @@ uint32_t AppendCounted(DataFile* f, const void* data, uint32_t len, uint32_t ref
   // Addresses are 32-bit: refuse a block that would end beyond them.
   if (uint64_t{addr} + sizeof(BlockHeader) + len > UINT32_MAX) return 0;
   BlockHeader bh{len, refCount};
-  unsigned char small[kSmallBlock];
-  std::unique_ptr<unsigned char[]> large;
-  unsigned char* tmp = small;
-  if (len > kSmallBlock - sizeof bh) {
-    large.reset(new (std::nothrow) unsigned char[sizeof bh + len]);
-    tmp = large.get();
-  }
-  if (tmp) {
-    std::memcpy(tmp, &bh, sizeof bh);
-    if (len) std::memcpy(tmp + sizeof bh, data, len);
-    if (!WriteAll(f, addr, tmp, sizeof bh + len)) return 0;
-  } else if (!WriteBlockHeader(f, addr, bh) ||
-             !WriteAll(f, uint64_t{addr} + sizeof bh, data, len)) {
-    return 0;
-  }
+  if (!AppendBytes(f, addr, bh, data, len)) return 0;
   f->dwEndOfData = addr + static_cast<uint32_t>(sizeof bh) + len;
   if (len > f->header.dwLargestBlock) f->header.dwLargestBlock = len;
   f->header.dwBlockCount += 1;
@@ -467,4 +540,9 @@ int Free(DataFile* f, uint32_t addr) {
 int PeekBlock(DataFile* f, uint32_t addr, BlockHeader* bh) {
   if (f->hFile == platform::kInvalidHandle) return kErrBadFormat;
   return ReadBlockHeader(f, addr, bh);
+}
+
+int Flush(DataFile* f) {
+  if (f->hFile == platform::kInvalidHandle) return kOk;
+  return FlushPending(f) ? kOk : kErrIo;
 }

@@ -68,6 +68,18 @@ struct BlockCache {
 };
 constexpr size_t kBlockCacheSize = 64 * 1024;
 
+// Blocks appended but not yet written: the bytes at [start, start + len) of
+// the file, always its tail. They go out in one write when the buffer fills,
+// before a read or write reaches past start, and at close, so that a table
+// built from thousands of small records costs a few large writes.
+struct AppendBuffer {
+  std::unique_ptr<unsigned char[]> buf;  // kAppendBufferSize bytes once used
+  uint64_t start = 0;
+  size_t len = 0;
+  bool failed = false;  // a write of held blocks failed: every later change fails
+};
+constexpr size_t kAppendBufferSize = 256 * 1024;
+
 struct DataFile {
   int16_t nMode = 0;       // 0 read-only, 1 read-write
   uint16_t wDirty = 0;
@@ -80,6 +92,7 @@ struct DataFile {
   // 16 for a change on a read-only file. 0 after a success.
   int nLastCode = 0;
   BlockCache cache;
+  AppendBuffer pending;
 };
 
 // Makes a new, closed file of nRootSlots empty slots (replacing any file
@@ -93,9 +106,10 @@ int Create(const char* path, int nRootSlots);
 // slots, or a root array offset below 28 or past the end of the file; 12
 // when the root array cannot be allocated. On failure f is left closed.
 int Open(const char* path, DataFile* f, int mode);
-// Writes header and root array when changed and writable, closes the file
-// and clears f on every path. 0; 6 when a write failed; 1 when closing
-// failed. A closed f gives 0 and nothing happens.
+// Writes the held blocks, header and root array when changed and writable,
+// closes the file and clears f on every path. 0; 6 when a write failed (now
+// or of held blocks earlier); 1 when closing failed. A closed f gives 0 and
+// nothing happens.
 int Close(DataFile* f);
 // Block address in the slot; 0 when empty, out of range or closed.
 uint32_t GetRoot(DataFile* f, int slot);
@@ -110,8 +124,14 @@ int UnlinkRoot(DataFile* f, int slot);
 // Adds count empty slots. 0; 16; 1 beyond 32767 slots; 12 out of memory
 // (the old slots are kept).
 int AddRootSlots(DataFile* f, int count);
-// Appends a block; its address, or 0 (nLastCode says why).
+// Appends a block; its address, or 0 (nLastCode says why). The block may be
+// held in memory until a later call writes it (see AppendBuffer); reads see
+// it at once. A failed write of held blocks fails the call that caused it
+// with 6, and every change after it.
 uint32_t Append(DataFile* f, const void* data, uint32_t len);
+// Writes the held blocks now. 0, or 6 when the write failed (also for every
+// call after one that failed).
+int Flush(DataFile* f);
 // Append and LinkRoot in one write: appends the block already counted once
 // and puts it in the empty slot. Its address, or 0 with nLastCode 16
 // (read-only), 13 (slot out of range), 3 (slot in use) or 6; the slot is

@@ -387,8 +387,11 @@ TEST_F(DataFileTest, FailingWriteAtCloseGivesSixAndAClosedObject) {
 TEST_F(DataFileTest, FailingWritesDuringChanges) {
   CreateOpen(2);
   uint32_t a = Append(&f_, "abcdef", 6);
+  ASSERT_EQ(Flush(&f_), 0);
   env_.writesLeft = 0;
-  EXPECT_EQ(Append(&f_, "x", 1), 0u);
+  // A block too large to be held goes to the file at once and fails there.
+  std::string big(kAppendBufferSize, 'b');
+  EXPECT_EQ(Append(&f_, big.data(), static_cast<uint32_t>(big.size())), 0u);
   EXPECT_EQ(f_.nLastCode, 6);
   EXPECT_EQ(f_.header.dwBlockCount, 1u);
   // The slot is filled only once the block's count is on disk.
@@ -408,6 +411,42 @@ TEST_F(DataFileTest, FailingWritesDuringChanges) {
   env_.writesLeft = -1;
   EXPECT_EQ(env_.openFiles, 0);
   EXPECT_NE(Log().find("Error " + p + ".-1 at qvdf\\create line "), std::string::npos);
+}
+
+// Appended blocks are held and written together; when that write fails the
+// held blocks are lost, so every later change fails and close keeps the old
+// header rather than one that points at missing blocks.
+TEST_F(DataFileTest, HeldBlocksGoOutTogetherAndTheirLossStopsTheFile) {
+  CreateOpen(2);
+  long before = env_.writeCalls;
+  std::vector<uint32_t> addrs;
+  for (int i = 0; i < 1000; ++i) addrs.push_back(Append(&f_, "record-payload", 14));
+  EXPECT_EQ(env_.writeCalls, before);
+  char buf[16];
+  ASSERT_EQ(Read(&f_, addrs[500], buf, sizeof buf), 14u);
+  EXPECT_EQ(std::string(buf, 14), "record-payload");
+  ASSERT_EQ(LinkRoot(&f_, 1, addrs[999]), 0);
+  EXPECT_EQ(BlockAt(addrs[999]).dwRefCount, 1u);
+  ASSERT_EQ(Close(&f_), 0);
+  EXPECT_LE(env_.writeCalls - before, 3);
+  Bytes onDisk = ReadBytes(path_);
+  EXPECT_EQ(onDisk.size(), 28u + 1000 * 22 + 8);
+  EXPECT_EQ(U32(onDisk, 28 + 999 * 22 + 4), 1u);
+
+  ASSERT_EQ(Open(path_.c_str(), &f_, 1), 0);
+  uint32_t a = Append(&f_, "held", 4);
+  ASSERT_NE(a, 0u);
+  env_.writesLeft = 0;
+  EXPECT_EQ(Flush(&f_), 6);
+  env_.writesLeft = -1;
+  EXPECT_EQ(Append(&f_, "x", 1), 0u);
+  EXPECT_EQ(f_.nLastCode, 6);
+  EXPECT_EQ(LinkRoot(&f_, 0, addrs[0]), 6);
+  EXPECT_EQ(Flush(&f_), 6);
+  EXPECT_EQ(Close(&f_), 6);
+  ExpectClosed(f_);
+  EXPECT_EQ(env_.openFiles, 0);
+  EXPECT_EQ(ReadBytes(path_), onDisk);
 }
 
 TEST_F(DataFileTest, AllocationFailures) {

@@ -60,7 +60,8 @@ class FaultEnv : public platform::EnvWrapper {
   int writesLeft = -1;
   int allocsLeft = -1;
   bool reportReadOnly = false;
-  long readCalls = 0;  // positional reads that reached the file
+  long readCalls = 0;   // positional reads that reached the file
+  long writeCalls = 0;  // positional writes that reached the file
 
   int OpenFile(const std::string& p, platform::Access a, platform::Disposition d,
                platform::FileHandle* o) override {
@@ -78,6 +79,7 @@ class FaultEnv : public platform::EnvWrapper {
   }
   long WriteAt(platform::FileHandle h, uint64_t off, const void* b, size_t n) override {
     if (Take(&writesLeft)) return -1;
+    ++writeCalls;
     return target()->WriteAt(h, off, b, n);
   }
   platform::MemHandle MemAllocMovable(size_t n) override {
