@@ -5,6 +5,7 @@
 #include "qvdf/text/txtwriter.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 
 #include "qvdf/store/store.h"
@@ -14,13 +15,21 @@
 namespace txtw {
 namespace {
 constexpr size_t kChunk = 64 * 1024;
-}
+
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighs = 0x8080808080808080ull;
+
+// Whether any byte of w is below n (n at most 0x80).
+constexpr bool HasByteBelow(uint64_t w, uint8_t n) { return ((w - kOnes * n) & ~w & kHighs) != 0; }
+
+}  // namespace
+
+WriterState g_writer;
 
 bool Sink::Open(const char* name) {
   if (IsOpen()) Close();
   failed_ = false;
-  buf_.clear();
-  buf_.reserve(kChunk + 1024);
+  len_ = line_ = 0;
   int status = 0;
   platform::FileHandle h = platform::kInvalidHandle;
   if (OpenFileMode(name, kModeWrite, &status, &h, "qvdf\\tbwritetxt", 40) != 0) {
@@ -31,24 +40,35 @@ bool Sink::Open(const char* name) {
   return true;
 }
 
-void Sink::Append(const char* p, size_t n) {
-  if (failed_ || !IsOpen()) return;
-  buf_.append(p, n);
-  if (buf_.size() >= kChunk) Flush();
+void Sink::Grow(size_t n) {
+  size_t want = cap_ ? cap_ * 2 : kChunk + 4096;
+  if (want < len_ + n) want = len_ + n;
+  std::unique_ptr<char[]> bigger(new char[want]);
+  if (len_) std::memcpy(bigger.get(), buf_.get(), len_);
+  buf_ = std::move(bigger);
+  cap_ = want;
+}
+
+void Sink::EndLine() {
+  char* d = Room(2);
+  d[0] = '\r';
+  d[1] = '\n';
+  Commit(d + 2);
+  line_ = len_;
+  if (len_ >= kChunk) Flush();
 }
 
 void Sink::Flush() {
-  if (failed_ || buf_.empty()) {
-    buf_.clear();
-    return;
+  if (!failed_ && IsOpen() && len_ > 0) {
+    long n = platform::Env::Get()->WriteFile(h_, buf_.get(), len_);
+    if (n < 0 || static_cast<size_t>(n) != len_) failed_ = true;
   }
-  long n = platform::Env::Get()->WriteFile(h_, buf_.data(), buf_.size());
-  if (n < 0 || static_cast<size_t>(n) != buf_.size()) failed_ = true;
-  buf_.clear();
+  len_ = line_ = 0;
 }
 
 bool Sink::Close() {
   if (!IsOpen()) return false;
+  len_ = line_;  // a line never ended is not written
   Flush();
   if (CloseFileHandle(h_, "qvdf\\tbwritetxt", 72) != 0) failed_ = true;
   h_ = platform::kInvalidHandle;
@@ -57,45 +77,65 @@ bool Sink::Close() {
   return ok;
 }
 
-WriterState& State() {
-  static WriterState s;
-  return s;
-}
-
-void Begin(const char* text) { State().line.assign(text); }
-void Add(const char* text) { State().line.append(text); }
+// "00" to "99", for writing two digits at a time.
+constexpr char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
 
 void AddInt(int64_t v) {
-  char tmp[24];
-  auto r = std::to_chars(tmp, tmp + sizeof tmp, v);
-  State().line.append(tmp, r.ptr);
+  Sink& o = g_writer.out;
+  char* d = o.Room(21);
+  uint64_t u = static_cast<uint64_t>(v);
+  if (v < 0) {
+    *d++ = '-';
+    u = 0 - u;
+  }
+  if (u < 10) {
+    *d = static_cast<char>('0' + u);
+    o.Commit(d + 1);
+    return;
+  }
+  if (u < 100) {
+    std::memcpy(d, kPairs + 2 * u, 2);
+    o.Commit(d + 2);
+    return;
+  }
+  if (u > UINT32_MAX) {
+    o.Commit(std::to_chars(d, d + 20, u).ptr);
+    return;
+  }
+  auto w = static_cast<uint32_t>(u);
+  size_t digits = 3;
+  for (uint32_t limit = 1000; digits < 10 && w >= limit; limit *= 10) ++digits;
+  char* p = d + digits;
+  while (w >= 100) {
+    p -= 2;
+    std::memcpy(p, kPairs + 2 * (w % 100), 2);
+    w /= 100;
+  }
+  if (w >= 10) {
+    std::memcpy(p - 2, kPairs + 2 * w, 2);
+  } else {
+    p[-1] = static_cast<char>('0' + w);
+  }
+  o.Commit(d + digits);
 }
 
 void AddHex(uint32_t v) {
-  char tmp[16];
-  auto r = std::to_chars(tmp, tmp + sizeof tmp, v, 16);
-  State().line.append(tmp, r.ptr);
+  Sink& o = g_writer.out;
+  char* d = o.Room(8);
+  o.Commit(std::to_chars(d, d + 8, v, 16).ptr);
 }
 
-void AddText(const char* field, size_t width) { State().line.append(field, strnlen(field, width)); }
-
-void AddChar(char c) { State().line.push_back(c); }
-
-void Emit() {
+void WarnLongLine() {
   WriterState& s = State();
-  if (s.line.size() > kLongLine && s.msg) {
-    size_t eq = s.line.find('=');
-    std::string m = "***WARNING: Line longer than 509 characters: ";
-    m.append(s.line, 0, eq == std::string::npos ? s.line.size() : eq);
-    s.msg(kLevelWarning, m.c_str());
-  }
-  s.line.append("\r\n");
-  s.out.Append(s.line.data(), s.line.size());
-}
-
-void Line(const std::string& text) {
-  State().line.assign(text);
-  Emit();
+  if (!s.msg) return;
+  std::string_view line = s.out.Line();
+  size_t eq = line.find('=');
+  std::string m = "***WARNING: Line longer than 509 characters: ";
+  m.append(line.substr(0, eq));
+  s.msg(kLevelWarning, m.c_str());
 }
 
 void Separator() {
@@ -112,7 +152,15 @@ void Note(int level, const std::string& text) {
 }
 
 bool Writable(const char* field, size_t width) {
-  for (size_t i = 0; i < width && field[i] != '\0'; ++i) {
+  size_t i = 0;
+  // Eight bytes at a time while none of them is a NUL or a control byte
+  // up to 0x1A; CR, LF and 0x1A are all below 0x1B.
+  for (; i + 8 <= width; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, field + i, 8);
+    if (HasByteBelow(w, 0x1B)) break;
+  }
+  for (; i < width && field[i] != '\0'; ++i) {
     char c = field[i];
     if (c == '\r' || c == '\n' || c == '\x1a') return false;
   }

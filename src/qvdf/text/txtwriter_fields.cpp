@@ -30,14 +30,17 @@ bool ListWritable(const FieldListRecord& r, const FieldRecord* f, int n) {
 }
 
 // Commas of a field name become carets; the trail byte of a double-byte
-// character is left alone.
+// character is left alone. No code page has a lead byte below 0x80, so
+// plain ASCII skips the lookup.
 void CaretName(char* name, size_t width) {
-  platform::Env* env = platform::Env::Get();
+  platform::Env* env = nullptr;
   for (size_t i = 0; i < width && name[i] != '\0'; ++i) {
-    if (env->IsLeadByte(static_cast<unsigned char>(name[i]))) {
-      if (i + 1 < width && name[i + 1] != '\0') ++i;
-    } else if (name[i] == ',') {
+    auto b = static_cast<unsigned char>(name[i]);
+    if (b == ',') {
       name[i] = '^';
+    } else if (b >= 0x80) {
+      if (!env) env = platform::Env::Get();
+      if (env->IsLeadByte(b) && i + 1 < width && name[i + 1] != '\0') ++i;
     }
   }
 }
@@ -97,7 +100,9 @@ int WriteFieldLists(TableDb* db) {
   int count = CountFieldLists(db);
   Separator();
   Line("TYPE=FIELDS");
-  Line("COUNT=" + std::to_string(count));
+  Begin("COUNT=");
+  AddInt(count);
+  Emit();
 
   int slots = FieldListSlots(db);
   RecordBuffer buf(FieldListRecordSize(76));
@@ -118,8 +123,12 @@ int WriteFieldLists(TableDb* db) {
 
     CheckIndex(db, key, *rec, len);
     Separator();
-    Line("# Record length: " + std::to_string(len));
-    Line("LISTID=" + std::to_string(key));
+    Begin("# Record length: ");
+    AddInt(len);
+    Emit();
+    Begin("LISTID=");
+    AddInt(key);
+    Emit();
     Begin("APP=");
     AddInt(static_cast<int16_t>(rec->nAppID));
     Emit();

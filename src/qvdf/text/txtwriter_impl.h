@@ -1,11 +1,15 @@
-// Internals shared by the text writer's files: the buffered output stream,
-// the process-wide writer state (version, name tables, enabled-products
-// accumulator) and the line builder every block writes through.
+// Internals shared by the text writer's files: the buffered output stream
+// that lines are built in directly, the process-wide writer state (version,
+// name tables, enabled-products accumulator) and the line builder every
+// block writes through.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
@@ -15,21 +19,38 @@
 
 namespace txtw {
 
-// Output file written in large chunks. A failed write or close is remembered
-// and reported once, at the end; what follows a failure is dropped.
+// Output file written in large chunks. The line being built sits at the end
+// of the buffer, so a finished line costs no copy. A failed write or close
+// is remembered and reported once, at the end; what follows a failure (or
+// comes while no file is open) is dropped.
 class Sink {
  public:
   // true when the file was created (or truncated).
   bool Open(const char* name);
   bool IsOpen() const { return h_ != platform::kInvalidHandle; }
-  void Append(const char* p, size_t n);
   // Flushes and closes; true when every byte reached the file.
   bool Close();
 
+  // Starts a new line (a line that was begun but not ended is dropped).
+  void StartLine() { len_ = line_; }
+  // Room for n more bytes of the line; write them, then Commit the end.
+  char* Room(size_t n) {
+    if (cap_ - len_ < n) Grow(n);
+    return buf_.get() + len_;
+  }
+  void Commit(char* end) { len_ = static_cast<size_t>(end - buf_.get()); }
+  std::string_view Line() const { return {buf_.get() + line_, len_ - line_}; }
+  // Ends the line with CR LF; writes the buffer once it holds a chunk.
+  void EndLine();
+
  private:
+  void Grow(size_t n);
   void Flush();
   platform::FileHandle h_ = platform::kInvalidHandle;
-  std::string buf_;
+  std::unique_ptr<char[]> buf_;
+  size_t cap_ = 0;
+  size_t len_ = 0;   // bytes held, the open line included
+  size_t line_ = 0;  // where the open line starts
   bool failed_ = false;
 };
 
@@ -50,24 +71,55 @@ struct WriterState {
   uint32_t enabled[8] = {};
   // Indexed by system key; sized to the system index capacity.
   std::vector<SystemNames> names;
-  std::string line;  // the line being built
 };
-WriterState& State();
+// The one writer; a plain global so the inline line builder reaches it
+// without a call.
+extern WriterState g_writer;
+inline WriterState& State() { return g_writer; }
 
 // Longest record line the readers of other tools take, CR LF excluded.
 constexpr size_t kLongLine = 509;
 
 // Line builder: Begin starts a line, the Add* calls extend it, Emit writes
 // it with CR LF (warning once about a line longer than kLongLine).
-void Begin(const char* text);
-void Add(const char* text);
+inline void AddBytes(const char* p, size_t n) {
+  Sink& o = g_writer.out;
+  char* d = o.Room(n);
+  std::memcpy(d, p, n);
+  o.Commit(d + n);
+}
+inline void Add(std::string_view text) { AddBytes(text.data(), text.size()); }
+inline void Begin(std::string_view text) {
+  g_writer.out.StartLine();
+  Add(text);
+}
 void AddInt(int64_t v);
 void AddHex(uint32_t v);
 // A text field of `width` bytes, up to its NUL and never past the field.
-void AddText(const char* field, size_t width);
-void AddChar(char c);
-void Emit();
-void Line(const std::string& text);
+// The whole field is copied (a fixed size, so no call) and the line ends
+// after its text.
+inline void AddText(const char* field, size_t width) {
+  Sink& o = g_writer.out;
+  char* d = o.Room(width);
+  std::memcpy(d, field, width);
+  o.Commit(d + strnlen(field, width));
+}
+inline void AddChar(char c) {
+  Sink& o = g_writer.out;
+  char* d = o.Room(1);
+  *d = c;
+  o.Commit(d + 1);
+}
+// Reports the open line when it is longer than the readers take.
+void WarnLongLine();
+inline void Emit() {
+  if (g_writer.out.Line().size() > kLongLine) WarnLongLine();
+  g_writer.out.EndLine();
+}
+inline void Line(std::string_view text) {
+  Begin(text);
+  Emit();
+}
 void Separator();
 // Sends text at level and writes it as a line too.
 void Note(int level, const std::string& text);

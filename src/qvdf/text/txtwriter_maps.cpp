@@ -3,6 +3,7 @@
 // systems block filled; entries past a map's stored record are unmapped.
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "qvdf/store/store.h"
 #include "qvdf/text/txtwriter_impl.h"
@@ -11,8 +12,8 @@ namespace txtw {
 namespace {
 
 struct Names {
-  std::string system;
-  std::string section;
+  std::string_view system;
+  std::string_view section = "<Unspecified>";
   bool found = false;
 };
 
@@ -32,7 +33,6 @@ Names Lookup(uint16_t system, uint16_t section) {
       }
     }
   }
-  if (!out.found) out.section = "<Unspecified>";
   return out;
 }
 
@@ -56,7 +56,15 @@ void WriteMap(TableDb* db, int key, const ConfigRecord& cfg, const FieldMapRecor
   if (!src.found) Note(kLevelWarning, "## Warning -- Unspecified Source Section detected");
   Names dst = Lookup(cfg.dwTarget >> 16, cfg.dwTarget & 0xFFFF);
   if (!dst.found) Note(kLevelWarning, "## Warning -- Unspecified Target Section detected");
-  Line("# Map " + src.system + " " + src.section + " to " + dst.system + " " + dst.section);
+  Begin("# Map ");
+  Add(src.system);
+  AddChar(' ');
+  Add(src.section);
+  Add(" to ");
+  Add(dst.system);
+  AddChar(' ');
+  Add(dst.section);
+  Emit();
 
   Begin("MAPID=");
   AddInt(static_cast<int16_t>(cfg.nMapID));
@@ -97,7 +105,9 @@ int WriteFieldMaps(TableDb* db) {
   int count = CountFieldMaps(db);
   Separator();
   Line("TYPE=MAPS");
-  Line("COUNT=" + std::to_string(count));
+  Begin("COUNT=");
+  AddInt(count);
+  Emit();
 
   int slots = FieldMapSlots(db);
   RecordBuffer buf(FieldMapRecordSize(150));
@@ -123,7 +133,9 @@ int WriteCharMaps(TableDb* db) {
   int count = CountCharMaps(db);
   Separator();
   Line("TYPE=CHARMAP");
-  Line("COUNT=" + std::to_string(count));
+  Begin("COUNT=");
+  AddInt(count);
+  Emit();
 
   int slots = CharMapSlots(db);
   RecordBuffer buf(kCharMapSize);

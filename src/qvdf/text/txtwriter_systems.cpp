@@ -134,7 +134,9 @@ int WriteSystems(TableDb* db) {
   int count = CountSystems(db);
   Separator();
   Line("TYPE=SYSTEM");
-  Line("COUNT=" + std::to_string(count));
+  Begin("COUNT=");
+  AddInt(count);
+  Emit();
 
   int slots = SystemSlots(db);
   st.names.assign(slots > 0 ? slots + 1 : 1, SystemNames());
