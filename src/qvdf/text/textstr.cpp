@@ -5,6 +5,7 @@
 #include "qvdf/text/textstr.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -156,52 +157,30 @@ size_t TxtSpan(const char* s, const char* delims) {
   return static_cast<size_t>(p - s);
 }
 
+size_t TxtSpanFrom(const char* s, size_t n, size_t i, char delim) {
+  const unsigned char d = static_cast<unsigned char>(delim);
+  while (i < n) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      if (c == d || c == 0) return i;
+      ++i;
+    } else if (i + 1 < n && s[i + 1] != '\0' && platform::Env::Get()->IsLeadByte(c)) {
+      i += 2;
+    } else {
+      ++i;
+    }
+  }
+  return n;
+}
+
 void TrimLeading(char* s) {
   char* p = s;
   while (*p && CharLen(p) == 1 && IsWhite(*p)) ++p;
   if (p != s && *p) std::memmove(s, p, std::strlen(p) + 1);
 }
 
-namespace {
-
-// Blanks and tabs, then an optional sign; returns the first byte after them.
-const char* SkipSignPrefix(const char* s, bool* neg) {
-  while (*s == ' ' || *s == '\t') ++s;
-  *neg = false;
-  if (*s == '-' || *s == '+') {
-    *neg = *s == '-';
-    ++s;
-  }
-  return s;
-}
-
-}  // namespace
-
-int32_t ParseDecimal(const char* s) {
-  bool neg;
-  s = SkipSignPrefix(s, &neg);
-  // Every byte folds in, digit or not; unsigned arithmetic wraps like the
-  // 32-bit conversion it mirrors.
-  uint32_t v = 0;
-  for (; *s; ++s) v = v * 10u + static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(*s)) - 48);
-  if (neg) v = 0u - v;
-  return static_cast<int32_t>(v);
-}
-
-int32_t ParseHex(const char* s) {
-  bool neg;
-  s = SkipSignPrefix(s, &neg);
-  if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s += 2;
-  uint32_t v = 0;
-  for (; *s; ++s) {
-    int32_t c = static_cast<signed char>(*s);
-    if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
-    int32_t digit = (c >= '0' && c <= '9') ? c - 48 : c - 87;
-    v = v * 16u + static_cast<uint32_t>(digit);
-  }
-  if (neg) v = 0u - v;
-  return static_cast<int32_t>(v);
-}
+int32_t ParseDecimal(const char* s) { return textstr_inline::Decimal(s, SIZE_MAX); }
+int32_t ParseHex(const char* s) { return textstr_inline::Hex(s, SIZE_MAX); }
 
 int32_t ParseStandard(const char* s) {
   while (IsWhite(*s)) ++s;

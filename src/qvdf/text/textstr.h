@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string_view>
 
 // First occurrence of pat in s, or null.
 const char* TxtFindSubstring(const char* s, const char* pat);
@@ -24,6 +26,13 @@ char* TxtCopyN(char* dst, const char* src, size_t n);
 char* TxtTokenize(char* s, const char* delims, char** save);
 // Bytes before the first byte of delims (whole length when none).
 size_t TxtSpan(const char* s, const char* delims);
+// TxtSpan for one ASCII delimiter over the n bytes at s, which need no
+// terminator: stops at the delimiter or a NUL, else gives n. The end of the
+// range counts as a NUL, so a lead byte in the last place stands alone.
+inline size_t TxtSpanN(const char* s, size_t n, char delim);
+// The same, going on from index i of the range, where a high byte may be a
+// lead byte: the part of TxtSpanN that asks the code page.
+size_t TxtSpanFrom(const char* s, size_t n, size_t i, char delim);
 // Moves the string to its first non-white-space character, in place; a
 // string of white space only is left as it is.
 void TrimLeading(char* s);
@@ -35,6 +44,9 @@ void TrimLeading(char* s);
 int32_t ParseDecimal(const char* s);
 int32_t ParseHex(const char* s);
 int32_t ParseStandard(const char* s);
+// The same over a measured text: its bytes up to the end or a NUL.
+inline int32_t ParseDecimal(std::string_view s);
+inline int32_t ParseHex(std::string_view s);
 
 // Copies a subfield of `len` bytes into dst (room for len + 1) without a
 // leading double quote and, after one, a trailing one; returns dst.
@@ -51,3 +63,88 @@ SubfieldCursor NextSubfield(SubfieldCursor c);
 // Copies the subfield into work (capacity cap, cut at a character boundary)
 // with a NUL; returns work.
 char* TakeSubfield(SubfieldCursor c, char* work, size_t cap);
+
+// The scans every record line goes through, inline: they run once or more
+// per subfield.
+namespace textstr_inline {
+
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighs = 0x8080808080808080ull;
+
+// High bit set in the lowest byte of w that is zero, high, or equal to the
+// byte dd repeats; bytes above that one may be flagged falsely. Zero when no
+// byte is.
+inline uint64_t StopBytes(uint64_t w, uint64_t dd) {
+  uint64_t x = w ^ dd;
+  return (((x - kOnes) & ~x) | ((w - kOnes) & ~w) | w) & kHighs;
+}
+
+// Blanks and tabs, then an optional sign, within n bytes or up to a NUL;
+// returns the index after them.
+inline size_t SkipSignPrefix(const char* s, size_t n, bool* neg) {
+  size_t i = 0;
+  while (i < n && (s[i] == ' ' || s[i] == '\t')) ++i;
+  *neg = false;
+  if (i < n && (s[i] == '-' || s[i] == '+')) {
+    *neg = s[i] == '-';
+    ++i;
+  }
+  return i;
+}
+
+// ParseDecimal over n bytes or up to a NUL (SIZE_MAX for a terminated string).
+inline int32_t Decimal(const char* s, size_t n) {
+  bool neg;
+  size_t i = SkipSignPrefix(s, n, &neg);
+  // Every byte folds in, digit or not; unsigned arithmetic wraps like the
+  // 32-bit conversion it mirrors.
+  uint32_t v = 0;
+  for (; i < n && s[i] != '\0'; ++i)
+    v = v * 10u + static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(s[i])) - 48);
+  if (neg) v = 0u - v;
+  return static_cast<int32_t>(v);
+}
+
+// ParseHex over n bytes or up to a NUL.
+inline int32_t Hex(const char* s, size_t n) {
+  bool neg;
+  size_t i = SkipSignPrefix(s, n, &neg);
+  if (i + 1 < n && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) i += 2;
+  uint32_t v = 0;
+  for (; i < n && s[i] != '\0'; ++i) {
+    int32_t c = static_cast<signed char>(s[i]);
+    if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
+    int32_t digit = (c >= '0' && c <= '9') ? c - 48 : c - 87;
+    v = v * 16u + static_cast<uint32_t>(digit);
+  }
+  if (neg) v = 0u - v;
+  return static_cast<int32_t>(v);
+}
+
+}  // namespace textstr_inline
+
+inline size_t TxtSpanN(const char* s, size_t n, char delim) {
+  using namespace textstr_inline;
+  const uint64_t dd = kOnes * static_cast<unsigned char>(delim);
+  size_t i = 0;
+  // Eight bytes at a time while they are plain ASCII; the first byte that
+  // stops the walk is the delimiter, a NUL, or a high byte.
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, s + i, 8);
+    uint64_t stop = StopBytes(w, dd);
+    if (stop != 0) {
+      i += static_cast<size_t>(__builtin_ctzll(stop)) >> 3;
+      return static_cast<unsigned char>(s[i]) < 0x80 ? i : TxtSpanFrom(s, n, i, delim);
+    }
+  }
+  for (; i < n; ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x80) return TxtSpanFrom(s, n, i, delim);
+    if (c == static_cast<unsigned char>(delim) || c == 0) return i;
+  }
+  return n;
+}
+
+inline int32_t ParseDecimal(std::string_view s) { return textstr_inline::Decimal(s.data(), s.size()); }
+inline int32_t ParseHex(std::string_view s) { return textstr_inline::Hex(s.data(), s.size()); }

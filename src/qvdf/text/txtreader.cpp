@@ -49,6 +49,20 @@ int NextLine(TxtFile& f, MessageFn msg) {
   return kValueFound;
 }
 
+unsigned char FoldAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
+
+// TxtCompareNoCaseN(line, key, n) == 0 for a line key of n bytes that holds
+// no NUL; plain ASCII on both sides is compared here, anything else there.
+bool KeyMatches(const char* line, const char* key, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char a = static_cast<unsigned char>(line[i]);
+    unsigned char b = static_cast<unsigned char>(key[i]);
+    if (a >= 0x80 || b >= 0x80) return TxtCompareNoCaseN(line, key, n) == 0;
+    if (FoldAscii(a) != FoldAscii(b)) return false;
+  }
+  return true;
+}
+
 bool IsSkipped(char c) { return c == '#' || c == '\r' || c == '\n' || c == ' ' || c == ';'; }
 
 }  // namespace
@@ -68,19 +82,24 @@ int GetTxtValue(const char* key, char* buf, int size, MessageFn msg) {
       return r;
     }
   }
-  const char* line = f.line.c_str();
+  // The line is measured and NUL-terminated: every scan below is bounded by
+  // its length and still stops at a NUL inside it.
+  const char* line = f.line.data();
+  const size_t lineLen = f.line.size();
   const char* value = line;
+  size_t rest = lineLen;
   if (*key) {
     // Prefix match over the length of the line's key, as the format has it.
-    const char* eq = TxtFindChar(line, '=');
-    if (eq == nullptr) return kValueOtherKey;
-    if (TxtCompareNoCaseN(line, key, static_cast<size_t>(eq - line)) != 0) return kValueOtherKey;
-    value = eq + 1;
+    size_t k = TxtSpanN(line, lineLen, '=');
+    if (k == lineLen || line[k] != '=') return kValueOtherKey;
+    if (!KeyMatches(line, key, k)) return kValueOtherKey;
+    value = line + k + 1;
+    rest = lineLen - k - 1;
   }
-  size_t len = TxtSpan(value, "\r");
+  size_t len = TxtSpanN(value, rest, '\r');
   if (size > 0) {
     // Only a value longer than the buffer is cut, and never inside a character.
-    if (len > static_cast<size_t>(size - 1)) len = CutLength(std::string(value, len), static_cast<size_t>(size - 1));
+    if (len > static_cast<size_t>(size - 1)) len = CutLength(std::string_view(value, len), static_cast<size_t>(size - 1));
     std::memcpy(buf, value, len);
     buf[len] = '\0';
   }

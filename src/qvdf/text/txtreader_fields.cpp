@@ -47,29 +47,29 @@ int QVTBUGetText3FieldList(TableDb* db, GetValueFn getter, MessageFn msg) {
   TxtReaderState& st = TxtState();
   ValueBuffer v;
   if (Require(getter, "LISTID", "field list LISTID", &v, msg) != 0) return -1;
-  const int id = ParseDecimal(v.c_str());
+  const int id = ParseDecimal(v.view());
   const int before = st.fieldListOrdinal++;
   if (!(id > before)) return Fail(msg, "***ERROR: Field list ID out of sequence");
 
   if (Require(getter, "APP", "APP", &v, msg) != 0) return -1;
-  const uint16_t app = static_cast<uint16_t>(ParseDecimal(v.c_str()));
+  const uint16_t app = static_cast<uint16_t>(ParseDecimal(v.view()));
   if (app == 0) return Fail(msg, "***ERROR: Invalid application ID");
   if (!SystemExists(db, app)) return Fail(msg, "***Error: System " + Num(app) + " is undefined");
 
   uint16_t secId = 0;
   Fetch got = FetchValue(getter, "SECID", &v, msg);
   if (got == Fetch::kFailed) return -1;
-  if (got == Fetch::kFound) secId = static_cast<uint16_t>(ParseDecimal(v.c_str()));
+  if (got == Fetch::kFound) secId = static_cast<uint16_t>(ParseDecimal(v.view()));
 
   if (Require(getter, "SECTYPE", "SECTYPE", &v, msg) != 0) return -1;
-  const uint16_t secType = static_cast<uint16_t>(ParseDecimal(v.c_str()));
+  const uint16_t secType = static_cast<uint16_t>(ParseDecimal(v.view()));
   if (Require(getter, "NAME", "NAME", &v, msg) != 0) return -1;
   FieldListRecord head{};
-  CopyTextChecked(head.szName, 65, v.c_str(), "Field list name", msg);
+  CopyTextChecked(head.szName, 65, v.view(), "Field list name", msg);
 
   if (Require(getter, "COUNT", "COUNT", &v, msg) != 0) return -1;
   // A list without fields is what an alias is; it reads back as written.
-  const int32_t count = ParseDecimal(v.c_str());
+  const int32_t count = ParseDecimal(v.view());
   if (count < 0 || count > kMaxFields) return Fail(msg, "***ERROR: Invalid COUNT record");
 
   size_t size = static_cast<size_t>(FieldListRecordSize(count));
@@ -96,8 +96,10 @@ int QVTBUGetText3FieldList(TableDb* db, GetValueFn getter, MessageFn msg) {
       return c;
     }
   }
-  Send(msg, kLevelProgress, "   Add Field LIST " + Num(id) + ": " + rec->szName);
-  if (st.version >= 3 && secId == 0) Send(msg, kLevelProgress, "Missing section ID for field list " + Num(id));
+  if (msg) {
+    (Msg("   Add Field LIST ") << id << ": " << rec->szName).Send(msg, kLevelProgress);
+    if (st.version >= 3 && secId == 0) (Msg("Missing section ID for field list ") << id).Send(msg, kLevelProgress);
+  }
   int c = AddFieldList(db, id, rec);
   if (c == 0) c = MarkFieldList(db, id);
   if (c != 0) {
@@ -113,30 +115,26 @@ int QVTBUGetText3Field(int j, FieldRecord* f, GetValueFn getter, MessageFn msg) 
   ValueBuffer v;
   if (Require(getter, "FIELD", "FIELD", &v, msg) != 0) return -1;
 
-  Subfields sf(v.c_str());
-  const int32_t number = ParseDecimal(sf.Next().c_str());
+  Subfields sf(v.view());
+  const int32_t number = ParseDecimal(sf.Next());
   if (number != j + 1) return Fail(msg, "***ERROR: Field out of sequence");
 
-  std::string s = sf.Next();
+  std::string_view s = sf.Next();
   if (s.empty()) return Fail(msg, "***ERROR: Missing field label");
-  std::string text(s.size() + 1, '\0');
-  CopyUnquoted(text.data(), s.data(), static_cast<int>(s.size()));
-  text.resize(std::strlen(text.c_str()));
+  std::string_view text = Unquoted(s);
   if (CopyText(f->szLabel, sizeof f->szLabel, text))
-    Send(msg, kLevelWarning, "***ERROR: Field label " + text + " truncated");
+    Send(msg, kLevelWarning, "***ERROR: Field label " + std::string(text) + " truncated");
 
   s = sf.Next();
   if (s.empty()) return Fail(msg, "***ERROR: Missing field name");
-  text.assign(s.size() + 1, '\0');
-  CopyUnquoted(text.data(), s.data(), static_cast<int>(s.size()));
-  text.resize(std::strlen(text.c_str()));
+  text = Unquoted(s);
   if (CopyText(f->szName, sizeof f->szName, text))
-    Send(msg, kLevelWarning, "***ERROR: Field name " + text + " truncated");
+    Send(msg, kLevelWarning, "***ERROR: Field name " + std::string(text) + " truncated");
   CaretsToCommas(f->szName);
-  Send(msg, kLevelDetail, "      Field " + Num(number) + ": " + f->szName);
+  if (msg) (Msg("      Field ") << number << ": " << f->szName).Send(msg, kLevelDetail);
 
   TxtReaderState& st = TxtState();
-  const int16_t item = static_cast<int16_t>(ParseDecimal(sf.Next().c_str()));
+  const int16_t item = static_cast<int16_t>(ParseDecimal(sf.Next()));
   if (item != 1 && item != st.lastItem + 1) return Fail(msg, "***ERROR: Item number out of sequence");
   st.lastItem = item;
   f->nItem = item;
@@ -144,20 +142,20 @@ int QVTBUGetText3Field(int j, FieldRecord* f, GetValueFn getter, MessageFn msg) 
   s = sf.Next();
   if (s.size() != 1) return Fail(msg, "***ERROR: Invalid field type");
   f->cType = static_cast<unsigned char>(s[0]);
-  f->nFieldValue = ParseDecimal(sf.Next().c_str());
+  f->nFieldValue = ParseDecimal(sf.Next());
 
   s = sf.Next();
   if (s.empty()) return Fail(msg, "***ERROR: Missing field terminator character");
-  f->nTerminator = static_cast<int16_t>(ParseDecimal(s.c_str()));
+  f->nTerminator = static_cast<int16_t>(ParseDecimal(s));
   CopyTextChecked(f->szFieldText1, sizeof f->szFieldText1, sf.Next(), "Field text 1", msg);
   CopyTextChecked(f->szFieldText2, sizeof f->szFieldText2, sf.Next(), "Field text 2", msg);
 
   s = sf.Next();
   if (s.empty()) return Fail(msg, "***ERROR: Missing field attributes");
-  f->dwAttributes = static_cast<uint32_t>(ParseHex(s.c_str()));
+  f->dwAttributes = static_cast<uint32_t>(ParseHex(s));
   s = sf.Next();
   if (s.empty()) return Fail(msg, "***ERROR: Missing associated field index");
-  f->nAssocField = static_cast<int16_t>(ParseDecimal(s.c_str()));
+  f->nAssocField = static_cast<int16_t>(ParseDecimal(s));
 
   if (st.version >= 3) {
     if (sf.EndedAtComma()) {

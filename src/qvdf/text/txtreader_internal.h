@@ -1,5 +1,5 @@
 // Helpers shared by the text-table record readers: fetching a key's value
-// through any getter, walking subfields into whole strings, copying text into
+// through any getter, walking subfields as views into the value, copying text into
 // fixed record fields, and sending messages.
 #pragma once
 
@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "qvdf/text/lineread.h"
+#include "qvdf/text/textstr.h"
 #include "qvutil/types.h"
 
 namespace txtread {
@@ -16,16 +18,22 @@ namespace txtread {
 // Every value is delivered whole: the buffer holds the longest line.
 constexpr int kValueCap = static_cast<int>(kMaxLineLength) + 1;
 
-// A heap buffer for one fetched value.
+// A buffer for one fetched value, starting empty. Buffers are lent from a
+// pool, as every record and every field line needs one.
 class ValueBuffer {
  public:
-  ValueBuffer() : p_(new char[kValueCap]) { p_[0] = '\0'; }
-  char* data() { return p_.get(); }
-  const char* c_str() const { return p_.get(); }
+  ValueBuffer();
+  ~ValueBuffer();
+  ValueBuffer(const ValueBuffer&) = delete;
+  ValueBuffer& operator=(const ValueBuffer&) = delete;
+  char* data() { return p_; }
+  const char* c_str() const { return p_; }
   int size() const { return kValueCap; }
+  // The value up to its NUL.
+  std::string_view view() const { return std::string_view(p_); }
 
  private:
-  std::unique_ptr<char[]> p_;
+  char* p_;
 };
 
 enum class Fetch { kFound, kAbsent, kFailed };
@@ -46,35 +54,63 @@ inline int Fail(MessageFn msg, const std::string& text) {
 
 inline std::string Num(long long v) { return std::to_string(v); }
 
+// Composes one message in a string kept for reuse, so the per-record
+// progress lines cost no allocation once it has grown.
+class Msg {
+ public:
+  explicit Msg(std::string_view head);
+  Msg& operator<<(std::string_view text);
+  Msg& operator<<(long long v);
+  void Send(MessageFn fn, int level) const;
+
+ private:
+  std::string& s_;
+};
+
 // Fetches a required key: 0 with the value in buf; -1 when it is absent,
 // after "***ERROR: Expected " + what + " record", or when the getter failed.
 int Require(GetValueFn getter, const char* key, const char* what, ValueBuffer* buf, MessageFn msg);
 
-// Walks the comma-separated subfields of a value, handing each out whole.
+// Walks the comma-separated subfields of a value (which holds no NUL),
+// handing each out as a view into it.
 class Subfields {
  public:
-  explicit Subfields(const char* value);
+  explicit Subfields(std::string_view value) : cur_(value.data()), end_(value.data() + value.size()) {}
   // The next subfield (empty once the value is used up).
-  std::string Next();
+  std::string_view Next() {
+    const char* p = cur_;
+    if (started_) {
+      p += len_;
+      if (p < end_ && *p == ',') ++p;
+    }
+    started_ = true;
+    cur_ = p;
+    len_ = TxtSpanN(p, static_cast<size_t>(end_ - p), ',');
+    return std::string_view(cur_, len_);
+  }
   // True when the subfield last handed out ended at a ",".
-  bool EndedAtComma() const;
-  // The bytes after the "," that ended the last subfield.
-  const char* Rest() const;
+  bool EndedAtComma() const { return started_ && cur_ + len_ < end_ && cur_[len_] == ','; }
+  // The bytes after the "," that ended the last subfield, to the end.
+  std::string_view Rest() const;
 
  private:
   const char* cur_;
+  const char* end_;
   size_t len_ = 0;
   bool started_ = false;
 };
 
+// A subfield without a leading double quote and, after one, a trailing one.
+std::string_view Unquoted(std::string_view s);
+
 // Copies text into a record field of cap bytes, cut to cap - 1 bytes at a
 // character boundary; true when it had to be cut.
-bool CopyText(char* field, size_t cap, const std::string& text);
+bool CopyText(char* field, size_t cap, std::string_view text);
 // Same, and a cut sends "***WARNING: " + what + " truncated" (level 80).
-void CopyTextChecked(char* field, size_t cap, const std::string& text, const char* what,
+void CopyTextChecked(char* field, size_t cap, std::string_view text, const char* what,
                      MessageFn msg);
 // The length of text cut to at most max bytes at a character boundary.
-size_t CutLength(const std::string& text, size_t max);
+size_t CutLength(std::string_view text, size_t max);
 
 // Heap buffer of n zero bytes, or null when it cannot be had.
 std::unique_ptr<char[]> ZeroedBuffer(size_t n);

@@ -40,19 +40,19 @@ int QVTBUGetText3FieldMap(TableDb* db, GetValueFn getter, MessageFn msg) {
   TxtReaderState& st = TxtState();
   ValueBuffer v;
   if (Require(getter, "MAPID", "MAPID", &v, msg) != 0) return -1;
-  const int id = ParseDecimal(v.c_str());
+  const int id = ParseDecimal(v.view());
   if (id <= 0) return Fail(msg, "***ERROR: Invalid map ID");
   if (id <= st.lastMapId) return Fail(msg, "***ERROR: Map ID out of sequence");
   st.lastMapId = id;
 
   if (Require(getter, "SECTYPE", "SECTYPE", &v, msg) != 0) return -1;
-  const int secType = ParseDecimal(v.c_str());
+  const int secType = ParseDecimal(v.view());
   if (secType < 0 || secType > 9) return Fail(msg, "***ERROR: Invalid section type");
   if (Require(getter, "NAME", "NAME", &v, msg) != 0) return -1;
   FieldMapRecord head{};
-  CopyTextChecked(head.szName, 64, v.c_str(), "Field map name", msg);
+  CopyTextChecked(head.szName, 64, v.view(), "Field map name", msg);
   if (Require(getter, "ATTRIBS", "ATTRIB", &v, msg) != 0) return -1;
-  const uint32_t attribs = static_cast<uint32_t>(ParseDecimal(v.c_str()));
+  const uint32_t attribs = static_cast<uint32_t>(ParseDecimal(v.view()));
 
   Endpoint src, dst;
   if (Require(getter, "SOURCE", "SOURCE", &v, msg) != 0) return -1;
@@ -62,7 +62,7 @@ int QVTBUGetText3FieldMap(TableDb* db, GetValueFn getter, MessageFn msg) {
 
   if (Require(getter, "COUNT", "COUNT", &v, msg) != 0) return -1;
   const int count = GetFieldListCount(db, src.list);
-  if (ParseDecimal(v.c_str()) != count || count < 0)
+  if (ParseDecimal(v.view()) != count || count < 0)
     return Fail(msg, "***ERROR: Field count conflicts with source field list");
   const int targetCount = GetFieldListCount(db, dst.list);
 
@@ -77,9 +77,9 @@ int QVTBUGetText3FieldMap(TableDb* db, GetValueFn getter, MessageFn msg) {
   rec->dwAttribs = attribs;
 
   if (Require(getter, "MAP", "MAP", &v, msg) != 0) return -1;
-  Subfields sf(v.c_str());
+  Subfields sf(v.view());
   for (int i = 0; i < count; ++i) {
-    int32_t e = ParseDecimal(sf.Next().c_str());
+    int32_t e = ParseDecimal(sf.Next());
     if (e < 0 || e > targetCount) {
       Send(msg, kLevelWarning, "***WARNING: Invalid map index reset to unmapped");
       e = 0;
@@ -103,7 +103,7 @@ int QVTBUGetText3FieldMap(TableDb* db, GetValueFn getter, MessageFn msg) {
       return c;
     }
   }
-  Send(msg, kLevelProgress, "   Add field MAP " + Num(id));
+  if (msg) (Msg("   Add field MAP ") << id).Send(msg, kLevelProgress);
   int c = AddFieldMap(db, id, &cfg, rec);
   if (c != 0) {
     Send(msg, kLevelError, "***ERROR: code " + Num(c) + " adding new field map record" + Num(id));
@@ -117,23 +117,24 @@ int QVTBUGetText3CharMap(TableDb* db, GetValueFn getter, MessageFn msg) {
   ValueBuffer v;
   if (Require(getter, "CHARMAP", "CHARMAP", &v, msg) != 0) return -1;
 
-  Subfields sf(v.c_str());
-  std::string s = sf.Next();
+  Subfields sf(v.view());
+  std::string_view s = sf.Next();
   if (s.empty()) return Fail(msg, "***ERROR: Missing CharMap ID");
-  const int id = ParseDecimal(s.c_str());
+  const int id = ParseDecimal(s);
   if (id < 1) return Fail(msg, "***ERROR: Invalid CharMap ID");
   if (id <= st.lastCharMapId) return Fail(msg, "***ERROR: CharMap ID out of sequence");
   st.lastCharMapId = id;
 
-  const std::string name = sf.Next();
+  // The name stays a view into v: v is not fetched into again before it is copied.
+  const std::string_view name = sf.Next();
   if (name.empty()) return Fail(msg, "***ERROR: Missing CharMap name");
   s = sf.Next();
   if (s.empty()) return Fail(msg, "***ERROR: Missing CharMap flags field");
-  const uint16_t flags = static_cast<uint16_t>(ParseHex(s.c_str()));
+  const uint16_t flags = static_cast<uint16_t>(ParseHex(s));
   s = sf.Next();
   if (s.empty()) return Fail(msg, "***ERROR: Missing CharMap character count");
   // The count is stored in 16 bits and sizes the buffer: both must hold it.
-  const int32_t nChars = ParseDecimal(s.c_str());
+  const int32_t nChars = ParseDecimal(s);
   if (nChars < 256 || nChars > 0xFFFF) return Fail(msg, "***ERROR: Invalid CharMap character count");
 
   MemBlock block;
@@ -147,14 +148,14 @@ int QVTBUGetText3CharMap(TableDb* db, GetValueFn getter, MessageFn msg) {
 
   for (int r = 0; r < 16; ++r) {
     if (Require(getter, "COL", "COL", &v, msg) != 0) return -1;
-    Subfields col(v.c_str());
+    Subfields col(v.view());
     s = col.Next();
     if (s.empty()) return Fail(msg, "***ERROR: Missing column number");
-    if (ParseHex(s.c_str()) != r) return Fail(msg, "***ERROR: Column number invalid or not in sequence");
+    if (ParseHex(s) != r) return Fail(msg, "***ERROR: Column number invalid or not in sequence");
     for (int c = 0; c < 16; ++c) {
       s = col.Next();
       if (s.empty()) return Fail(msg, "***ERROR: Missing character value");
-      const uint32_t ch = static_cast<uint32_t>(ParseHex(s.c_str()));
+      const uint32_t ch = static_cast<uint32_t>(ParseHex(s));
       if (ch > 255) return Fail(msg, "***ERROR: Invalid character code");
       rec->abMap[16 * r + c] = static_cast<uint8_t>(ch);
     }

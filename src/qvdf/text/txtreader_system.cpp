@@ -19,14 +19,14 @@ constexpr size_t SystemBufferSize(int nSections) { return kSystemBufferSize + kS
 
 const char kNoSystemMemory[] = "***ERROR: Insufficient memory to hold SYSTEM record";
 
-int16_t Dec16(const std::string& s) { return static_cast<int16_t>(ParseDecimal(s.c_str())); }
+int16_t Dec16(std::string_view s) { return static_cast<int16_t>(ParseDecimal(s)); }
 
 // The walk over the SYSTEM value, subfields 1 to 18. -1 after a failure.
-int ReadSystemLine(const char* value, SystemRecord* r, MessageFn msg) {
+int ReadSystemLine(std::string_view value, SystemRecord* r, MessageFn msg) {
   Subfields sf(value);
-  std::string s = sf.Next();
+  std::string_view s = sf.Next();
   if (s.empty()) return Fail(msg, "***ERROR: Missing system ID");
-  r->nSystemID = static_cast<uint16_t>(ParseDecimal(s.c_str()));
+  r->nSystemID = static_cast<uint16_t>(ParseDecimal(s));
   if (r->nSystemID == 0) return Fail(msg, "***ERROR: Invalid system ID");
 
   s = sf.Next();
@@ -41,11 +41,9 @@ int ReadSystemLine(const char* value, SystemRecord* r, MessageFn msg) {
 
   s = sf.Next();
   if (s.empty()) return Fail(msg, "***ERROR: Missing system name");
-  std::string name(s.size() + 1, '\0');
-  CopyUnquoted(name.data(), s.data(), static_cast<int>(s.size()));
-  name.resize(std::strlen(name.c_str()));
+  std::string_view name = Unquoted(s);
   if (CopyText(r->szName, sizeof r->szName, name))
-    Send(msg, kLevelWarning, "***ERROR: System name " + name + " truncated");
+    Send(msg, kLevelWarning, "***ERROR: System name " + std::string(name) + " truncated");
   Send(msg, kLevelStep, "   System " + Num(r->nSystemID) + ": " + r->szName);
 
   s = sf.Next();
@@ -81,7 +79,7 @@ int ReadSystemLine(const char* value, SystemRecord* r, MessageFn msg) {
 
   s = sf.Next();
   if (s.empty()) return Fail(msg, "***ERROR: Missing system attributes");
-  r->dwAttributes = static_cast<uint32_t>(ParseHex(s.c_str()));
+  r->dwAttributes = static_cast<uint32_t>(ParseHex(s));
 
   r->nCharMap1 = Dec16(sf.Next());
   r->nCharMap2 = Dec16(sf.Next());
@@ -90,29 +88,29 @@ int ReadSystemLine(const char* value, SystemRecord* r, MessageFn msg) {
   return 0;
 }
 
-int ReadSystemEx1(const char* value, SystemRecord* r, MessageFn msg) {
+int ReadSystemEx1(std::string_view value, SystemRecord* r, MessageFn msg) {
   Subfields sf(value);
-  std::string s = sf.Next();
+  std::string_view s = sf.Next();
   if (s.empty()) return Fail(msg, "***ERROR: Missing product flag");
-  if (ParseHex(s.c_str()) != 8) return Fail(msg, "***ERROR: Invalid Product Flag count");
+  if (ParseHex(s) != 8) return Fail(msg, "***ERROR: Invalid Product Flag count");
   for (int k = 0; k < 8; ++k) {
     s = sf.Next();
     if (s.empty()) return Fail(msg, "***ERROR: Missing product flag");
-    r->adwProductFlags[k] = static_cast<uint32_t>(ParseHex(s.c_str()));
+    r->adwProductFlags[k] = static_cast<uint32_t>(ParseHex(s));
   }
   return 0;
 }
 
-int ReadSystemEx2(const char* value, SystemRecord* r, MessageFn msg) {
+int ReadSystemEx2(std::string_view value, SystemRecord* r, MessageFn msg) {
   static const char* const kMissing[5] = {
       "***ERROR: Missing nIDofSavedCopy", "***ERROR: Missing nTBD1", "***ERROR: Missing nTBD2",
       "***ERROR: Missing nTBD3", "***ERROR: Missing nTBD4"};
   Subfields sf(value);
   int32_t n[5];
   for (int k = 0; k < 5; ++k) {
-    std::string s = sf.Next();
+    std::string_view s = sf.Next();
     if (s.empty()) return Fail(msg, kMissing[k]);
-    n[k] = ParseDecimal(s.c_str());
+    n[k] = ParseDecimal(s);
   }
   r->nIDofSavedCopy = static_cast<int16_t>(n[0]);
   r->nTBD1 = n[1];
@@ -124,7 +122,7 @@ int ReadSystemEx2(const char* value, SystemRecord* r, MessageFn msg) {
   return 0;
 }
 
-void ReadSystemEx3(const char* value, SystemRecord* r, MessageFn msg) {
+void ReadSystemEx3(std::string_view value, SystemRecord* r, MessageFn msg) {
   Subfields sf(value);
   CopyTextChecked(r->szEx3Text1, sizeof r->szEx3Text1, sf.Next(), "SYSTEMEX3 text 1", msg);
   CopyTextChecked(r->szEx3Text2, sizeof r->szEx3Text2, sf.Next(), "SYSTEMEX3 text 2", msg);
@@ -140,14 +138,14 @@ int ReadSystemEx(SystemRecord* r, GetValueFn getter, MessageFn msg) {
   if (got == Fetch::kFailed) return -1;
   if (got == Fetch::kAbsent)
     Send(msg, kLevelWarning, "***WARNING: Expected SYSTEMEX1 record in a version 4 file");
-  else if (ReadSystemEx1(v.c_str(), r, msg) != 0)
+  else if (ReadSystemEx1(v.view(), r, msg) != 0)
     return -1;
 
   got = FetchValue(getter, "SYSTEMEX2", &v, msg);
   if (got == Fetch::kFailed) return -1;
   if (got == Fetch::kAbsent)
     Send(msg, kLevelWarning, "***WARNING: Expected SYSTEMEX2 record in a version 4 file");
-  else if (ReadSystemEx2(v.c_str(), r, msg) != 0)
+  else if (ReadSystemEx2(v.view(), r, msg) != 0)
     return -1;
 
   got = FetchValue(getter, "SYSTEMEX3", &v, msg);
@@ -155,7 +153,7 @@ int ReadSystemEx(SystemRecord* r, GetValueFn getter, MessageFn msg) {
   if (got == Fetch::kAbsent)
     Send(msg, kLevelWarning, "***WARNING: Expected SYSTEMEX3 record in a version 4 file");
   else
-    ReadSystemEx3(v.c_str(), r, msg);
+    ReadSystemEx3(v.view(), r, msg);
   return 0;
 }
 
@@ -170,7 +168,7 @@ int QVTBUGetText3System(TableDb* db, GetValueFn getter, MessageFn msg) {
   std::unique_ptr<char[]> buf = ZeroedBuffer(kSystemBufferSize);
   if (!buf) return Fail(msg, kNoSystemMemory);
   auto* rec = reinterpret_cast<SystemRecord*>(buf.get());
-  if (ReadSystemLine(v.c_str(), rec, msg) != 0) return -1;
+  if (ReadSystemLine(v.view(), rec, msg) != 0) return -1;
   if (TxtState().version >= 4 && ReadSystemEx(rec, getter, msg) != 0) return -1;
 
   // One count sizes the buffer, drives the loop and is stored.
@@ -209,8 +207,8 @@ int QVTBUGetText3Section(SystemRecord* rec, int i, GetValueFn getter, MessageFn 
   if (got == Fetch::kFailed) return -1;
   if (got == Fetch::kAbsent) return Fail(msg, "***ERROR: Expected SECTION record");
 
-  Subfields sf(v.c_str());
-  std::string s = sf.Next();
+  Subfields sf(v.view());
+  std::string_view s = sf.Next();
   if (s.empty()) return Fail(msg, "***ERROR: Missing section ID");
   sec->nSectionID = Dec16(s);
   if (sec->nSectionID <= 0) {
@@ -228,13 +226,11 @@ int QVTBUGetText3Section(SystemRecord* rec, int i, GetValueFn getter, MessageFn 
     Send(msg, kLevelWarning, "***WARNING: Missing section name set to \"MISSING\"");
     CopyText(sec->szName, sizeof sec->szName, "MISSING");
   } else {
-    std::string name(s.size() + 1, '\0');
-    CopyUnquoted(name.data(), s.data(), static_cast<int>(s.size()));
-    name.resize(std::strlen(name.c_str()));
+    std::string_view name = Unquoted(s);
     if (CopyText(sec->szName, sizeof sec->szName, name))
-      Send(msg, kLevelWarning, "***ERROR: Section name " + name + " truncated");
+      Send(msg, kLevelWarning, "***ERROR: Section name " + std::string(name) + " truncated");
   }
-  Send(msg, kLevelProgress, "      Section " + Num(sec->nSectionID) + ": " + sec->szName);
+  if (msg) (Msg("      Section ") << sec->nSectionID << ": " << sec->szName).Send(msg, kLevelProgress);
 
   CopyTextChecked(sec->szSecText2, sizeof sec->szSecText2, sf.Next(), "Section text 2", msg);
   s = sf.Next();
@@ -247,7 +243,7 @@ int QVTBUGetText3Section(SystemRecord* rec, int i, GetValueFn getter, MessageFn 
 
   s = sf.Next();
   if (s.empty()) return Fail(msg, "***ERROR: Missing section attributes");
-  sec->dwAttributes = static_cast<uint32_t>(ParseHex(s.c_str()));
+  sec->dwAttributes = static_cast<uint32_t>(ParseHex(s));
 
   s = sf.Next();
   if (s.empty()) return Fail(msg, "***ERROR: Missing sub-section code");
@@ -255,6 +251,6 @@ int QVTBUGetText3Section(SystemRecord* rec, int i, GetValueFn getter, MessageFn 
   if (sec->nSubSection < 0) return Fail(msg, "***ERROR: Invalid sub-section code");
 
   CopyTextChecked(sec->szSecText3, sizeof sec->szSecText3, sf.Next(), "Section text 3", msg);
-  sec->nSecValue = ParseDecimal(sf.Next().c_str());
+  sec->nSecValue = ParseDecimal(sf.Next());
   return 0;
 }
