@@ -49,6 +49,7 @@ int Stop(TableDb* db, const std::string& tablePath, int code) {
 }  // namespace
 
 int RunDriver(int argc, char** argv) {
+  SetUpConsole();
   Rc2Carry carry{};
   RunLists lists;
   int rc = ParseArgs(argc, argv, ConsoleMessageFn, ShowUsage, &lists.inputs, &lists.modifiers,

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "platform/platform.h"
 #include "qvutil/types.h"
 
 uint32_t g_RunFlags = 0;
@@ -16,12 +17,28 @@ std::ofstream& LogStream() {
   return log;
 }
 
+// Whether each console line must be out before the next: unless set up
+// otherwise, always.
+bool& ConsoleWatched() {
+  static bool watched = true;
+  return watched;
+}
+
 }  // namespace
+
+void SetUpConsole() {
+  // Thousands of messages would each cost a write; where nobody can see the
+  // order of the two streams, the lines collect and go out as the buffer
+  // fills and at exit.
+  if (platform::Env::Get()->ConsoleIsWatched()) return;
+  static char buffer[64 * 1024];
+  if (std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer) == 0) ConsoleWatched() = false;
+}
 
 void ConsoleLine(const char* text) {
   std::fputs(text, stdout);
   std::fputc('\n', stdout);
-  std::fflush(stdout);
+  if (ConsoleWatched()) std::fflush(stdout);
 }
 
 void ConsoleMessageFn(int level, const char* text) {

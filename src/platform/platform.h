@@ -166,6 +166,12 @@ class Env {
 
   // ---- time
   virtual void SleepMs(int ms) = 0;
+
+  // ---- console
+  // True when standard output is a terminal, or goes to the same file or
+  // pipe as standard error (or cannot be told apart from it): there each
+  // message must be out before the next is written.
+  virtual bool ConsoleIsWatched() = 0;
 };
 
 // Forwards every call to a target; override single methods to inject faults.
@@ -209,6 +215,7 @@ class EnvWrapper : public Env {
   bool WriteProfileString(const std::string& f, const std::string& s, const std::string& k, const std::string& v) override { return t_->WriteProfileString(f, s, k, v); }
   int LoadModuleResource(const std::string& p, const std::string& n, int t, std::vector<char>* d) override { return t_->LoadModuleResource(p, n, t, d); }
   void SleepMs(int ms) override { t_->SleepMs(ms); }
+  bool ConsoleIsWatched() override { return t_->ConsoleIsWatched(); }
 
  protected:
   Env* target() const { return t_; }

@@ -202,4 +202,11 @@ void PosixEnv::SleepMs(int ms) {
   }
 }
 
+bool PosixEnv::ConsoleIsWatched() {
+  if (isatty(STDOUT_FILENO)) return true;
+  struct stat out, err;
+  if (fstat(STDOUT_FILENO, &out) != 0 || fstat(STDERR_FILENO, &err) != 0) return true;
+  return out.st_dev == err.st_dev && out.st_ino == err.st_ino;
+}
+
 }  // namespace platform

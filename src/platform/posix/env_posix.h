@@ -67,6 +67,7 @@ class PosixEnv : public Env {
                          std::vector<char>* data) override;
 
   void SleepMs(int ms) override;
+  bool ConsoleIsWatched() override;
 
   // Re-reads TBLCONV_CODEPAGE.
   void LoadCodePage();

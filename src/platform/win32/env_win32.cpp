@@ -279,4 +279,17 @@ void Win32Env::SleepMs(int ms) {
   if (ms > 0) Sleep(static_cast<DWORD>(ms));
 }
 
+bool Win32Env::ConsoleIsWatched() {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  if (out == INVALID_HANDLE_VALUE || out == nullptr) return true;
+  // Only a disk file can surely be told apart from the error stream.
+  if (GetFileType(out) != FILE_TYPE_DISK) return true;
+  if (err == INVALID_HANDLE_VALUE || err == nullptr || GetFileType(err) != FILE_TYPE_DISK) return false;
+  BY_HANDLE_FILE_INFORMATION a, b;
+  if (!GetFileInformationByHandle(out, &a) || !GetFileInformationByHandle(err, &b)) return true;
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
 }  // namespace platform

@@ -69,6 +69,7 @@ class Win32Env : public Env {
                          std::vector<char>* data) override;
 
   void SleepMs(int ms) override;
+  bool ConsoleIsWatched() override;
 
  private:
   // The OS handle behind a numeric one, or INVALID_HANDLE_VALUE.
