@@ -2,6 +2,8 @@
 // names, temporary files and double-byte aware searching.
 #include "qvdf/resource/localized.h"
 
+#include <cstring>
+
 #include "platform/platform.h"
 
 bool FileSet::CloseAll(std::FILE* warn) {
@@ -53,18 +55,41 @@ std::string_view Shown(std::string_view line) {
   return line.substr(0, end);
 }
 
-size_t Find(std::string_view s, std::string_view pat, size_t from) {
+void LeadBytes::Load() {
   platform::Env* env = platform::Env::Get();
+  any = false;
+  for (int c = 0; c < 256; ++c) {
+    is[c] = env->IsLeadByte(static_cast<unsigned char>(c));
+    any = any || is[c];
+  }
+}
+
+size_t Find(const LeadBytes& lead, std::string_view s, std::string_view pat, size_t from) {
   if (pat.empty()) return from <= s.size() ? from : std::string_view::npos;
+  if (!lead.any) return from <= s.size() ? s.find(pat, from) : std::string_view::npos;
+  const char first = pat[0];
   for (size_t i = from; i + pat.size() <= s.size();) {
-    if (s.compare(i, pat.size(), pat) == 0) return i;
-    i += env->IsLeadByte(static_cast<unsigned char>(s[i])) ? 2 : 1;
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (s[i] == first && s.compare(i, pat.size(), pat) == 0) return i;
+    i += lead.is[c] ? 2 : 1;
   }
   return std::string_view::npos;
 }
 
-bool IsKeywordLine(std::string_view line, std::string_view keyword) {
-  return line.size() > keyword.size() && line.compare(1, keyword.size(), keyword) == 0;
+void WarningQueue::Add(std::string_view s) {
+  if (const void* nul = std::memchr(s.data(), '\0', s.size()))
+    s = s.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - s.data()));
+  text_.append(s);
+}
+
+void WarningQueue::End(std::FILE* f) {
+  text_.push_back('\n');
+  if (text_.size() >= 64 * 1024) Flush(f);
+}
+
+void WarningQueue::Flush(std::FILE* f) {
+  if (!text_.empty()) std::fwrite(text_.data(), 1, text_.size(), f);
+  text_.clear();
 }
 
 }  // namespace localized

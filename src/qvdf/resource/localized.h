@@ -19,6 +19,45 @@
 #include "qvdf/resource/textfile.h"
 #include "qvutil/types.h"
 
+// Helpers shared by the two families.
+namespace localized {
+// Makes a new, empty temporary file with `prefix` in the temporary
+// directory. True with *path, or false after a message on `warn`.
+bool MakeTempFile(const char* prefix, std::FILE* warn, std::string* path);
+// The line without its line end, for messages.
+std::string_view Shown(std::string_view line);
+// The lead bytes of the code page, looked up once per run rather than once
+// per byte.
+struct LeadBytes {
+  bool is[256] = {};
+  bool any = false;  // false for a single-byte code page
+  void Load();
+};
+// Position of pat in s from `from`, stepping over double-byte characters;
+// npos when absent.
+size_t Find(const LeadBytes& lead, std::string_view s, std::string_view pat, size_t from = 0);
+// True when the line's text after its opening quote begins with keyword.
+inline bool IsKeywordLine(std::string_view line, std::string_view keyword) {
+  return line.size() > keyword.size() && line.compare(1, keyword.size(), keyword) == 0;
+}
+
+// Warnings gathered and written in large pieces: the standard error stream
+// is unbuffered, and a split may warn about thousands of lines. The owner
+// flushes before anything else is written to the same stream.
+class WarningQueue {
+ public:
+  // Appends s up to its first NUL, as "%s" prints it.
+  void Add(std::string_view s);
+  // Ends a warning with a line end; writes the queue out once it is large.
+  void End(std::FILE* f);
+  // Writes out everything queued.
+  void Flush(std::FILE* f);
+
+ private:
+  std::string text_;
+};
+}  // namespace localized
+
 // Names, open files and two flags; both converter families embed one.
 struct FileSet {
   static constexpr int kSlots = 6;
@@ -85,25 +124,22 @@ class SplitConverter {
  protected:
   // Writes the .itr line of key and text; warns when the key was emitted
   // before with another text.
-  void EmitString(const std::string& key, const std::string& text);
+  void EmitString(std::string_view key, std::string_view text);
   // Sends the current line to the .itf with the name from nameAt up to
   // restAt replaced by the quoted key.
-  void WriteKeyed(size_t nameAt, const std::string& key, size_t restAt);
+  void WriteKeyed(size_t nameAt, std::string_view key, size_t restAt);
   // Sends the current line unchanged to the .itf.
   void PassLine();
   // Sends the current line unchanged to the .itf with a warning.
   void PassLine(const char* warning);
 
   FileSet files_;
-  std::string systemName_;
+  std::string_view line_;  // the current line, in the script's read buffer
   std::string systemKey_;
-  std::string sectionName_;
-  std::string fieldValue1_;
-  std::string fieldName_;
-  std::string fieldValue4_;
-  std::string line_;
   std::string sectionType_;
   std::string sectionNumber_;
+  std::string key_;  // the key being built
+  std::string scratch_;
   FileKind sourceKind_ = FileKind::ItbV4;
   FileKind intermediateKind_ = FileKind::Rc2V4;
   std::string tableFile_;
@@ -111,6 +147,8 @@ class SplitConverter {
   std::string tempScript_;  // made by Prepare, removed by the destructor
   KeyTable emitted_;  // each key written, with its first text
   std::string out_;    // the .itr line being built
+  localized::LeadBytes lead_;
+  localized::WarningQueue warnings_;
   std::FILE* warn_ = stderr;
 };
 
@@ -124,6 +162,8 @@ class LocalizedSplitter : public SplitConverter {
   void SplitSystem();
   void SplitSection();
   void SplitField();
+  // Warns that the name of the key just written is long.
+  void LengthWarning(const char* what, std::string_view name);
 };
 
 // The merge of an .itf and .itr pair into a resource script. Slot 0 holds
@@ -177,17 +217,19 @@ class MergeConverter {
   void SetWarningStream(std::FILE* f) { warn_ = f; }
 
  protected:
-  std::string line_;
-  std::string key_;
+  std::string_view line_;  // the current line, in the .itf's read buffer
+  std::string_view key_;   // within line_
+  bool keyQuoted_ = false;  // a "" pair stands right before key_
   FileSet files_;
   KeyTable strings_;  // key -> the text of its first entry
-  std::string out_;   // the script line being built
   FileKind sourceKind_ = FileKind::Rc2V4;
   FileKind targetKind_ = FileKind::ItbV4;
   std::string target_;
   TableConverter converter_;
   std::string defaultAttr_;
   std::string tempScript_;
+  localized::LeadBytes lead_;
+  localized::WarningQueue warnings_;
   std::FILE* warn_ = stderr;
 };
 
@@ -198,16 +240,3 @@ class LocalizedMerger : public MergeConverter {
   bool Merge() override;
 };
 
-// Helpers shared by the two families.
-namespace localized {
-// Makes a new, empty temporary file with `prefix` in the temporary
-// directory. True with *path, or false after a message on `warn`.
-bool MakeTempFile(const char* prefix, std::FILE* warn, std::string* path);
-// The line without its line end, for messages.
-std::string_view Shown(std::string_view line);
-// Position of pat in s from `from`, stepping over double-byte characters;
-// npos when absent.
-size_t Find(std::string_view s, std::string_view pat, size_t from = 0);
-// True when the line's text after its opening quote begins with keyword.
-bool IsKeywordLine(std::string_view line, std::string_view keyword);
-}  // namespace localized

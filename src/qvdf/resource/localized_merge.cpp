@@ -1,6 +1,7 @@
 // The merge: the keyed .itf script and the .itr string table become one
 // resource script again, every known key replaced by its text.
 #include <cctype>
+#include <cstring>
 
 #include "platform/platform.h"
 #include "qvdf/resource/localized.h"
@@ -15,9 +16,54 @@ constexpr char kQuotedKeyStart[] = "\"\"LOCALIZED_";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-void Warn(std::FILE* f, const char* what, const std::string& line) {
-  std::string_view shown = Shown(line);
-  std::fprintf(f, "%s%.*s\n", what, static_cast<int>(shown.size()), shown.data());
+void Warn(localized::WarningQueue* q, std::FILE* f, const char* what, std::string_view line) {
+  q->Add(what);
+  q->Add(Shown(line));
+  q->End(f);
+}
+
+// The length warning a string-table key asks for: its text may be 25
+// characters in a key holding SECTION, 30 holding SYSTEM (and not SECTION),
+// 30 holding FIELD (and neither); null when the text is short enough.
+const char* LengthWarning(std::string_view key, size_t n) {
+  if (n < 26) return nullptr;
+  bool system = false, field = false;
+  for (size_t i = 0; i < key.size(); ++i) {
+    std::string_view at = key.substr(i);
+    if (key[i] == 'S') {
+      if (at.substr(0, 7) == "SECTION") return "WARNING SECTION LENGTH: ";
+      if (at.substr(0, 6) == "SYSTEM") system = true;
+    } else if (key[i] == 'F' && at.substr(0, 5) == "FIELD") {
+      field = true;
+    }
+  }
+  if (n < 31) return nullptr;
+  if (system) return "WARNING SYSTEM LENGTH: ";
+  if (field) return "WARNING FIELD LENGTH: ";
+  return nullptr;
+}
+
+// The first "LOCALIZED_" that begins a character; *quoted tells whether a
+// "" pair of whole characters stands right before it.
+size_t FindKeyStart(const localized::LeadBytes& lead, std::string_view s, bool* quoted) {
+  constexpr std::string_view kStart = kKeyStart;
+  if (!lead.any) {
+    // Every byte begins a character.
+    size_t i = s.find(kStart);
+    *quoted = i != npos && i >= 2 && s[i - 2] == '"' && s[i - 1] == '"';
+    return i;
+  }
+  size_t b1 = npos, b2 = npos;  // the two character starts before i
+  for (size_t i = 0; i + kStart.size() <= s.size();) {
+    if (s[i] == 'L' && s.compare(i, kStart.size(), kStart) == 0) {
+      *quoted = i >= 2 && b1 == i - 2 && b2 == i - 1 && s[i - 2] == '"' && s[i - 1] == '"';
+      return i;
+    }
+    b1 = b2;
+    b2 = i;
+    i += lead.is[static_cast<unsigned char>(s[i])] ? 2 : 1;
+  }
+  return npos;
 }
 
 }  // namespace
@@ -31,6 +77,7 @@ void MergeConverter::SetDefaultAttr() {
 }
 
 void MergeConverter::Cleanup() {
+  warnings_.Flush(warn_);
   files_.CloseAll(warn_);
   if (!tempScript_.empty()) platform::Env::Get()->RemoveFile(tempScript_);
   tempScript_.clear();
@@ -94,17 +141,25 @@ bool MergeConverter::Convert() {
   return false;
 }
 
-bool MergeConverter::CloseFiles() { return files_.CloseAll(warn_); }
+bool MergeConverter::CloseFiles() {
+  warnings_.Flush(warn_);
+  return files_.CloseAll(warn_);
+}
 
 int MergeConverter::LoadStrings() {
   TextFile& itr = files_.files[1];
-  std::string line;
+  std::string_view line;
+  int result = 1;
   for (;;) {
     int r = itr.ReadLine(&line);
     if (r == kLineNone) break;
     if (r == kLineTooLong) {
-      std::fprintf(warn_, "Error reading %s file: line too long.\n", files_.names[1].c_str());
-      return 0;
+      warnings_.Add("Error reading ");
+      warnings_.Add(files_.names[1]);
+      warnings_.Add(" file: line too long.");
+      warnings_.End(warn_);
+      result = 0;
+      break;
     }
     size_t kb = 0;
     while (kb < line.size() && IsBlank(line[kb])) ++kb;
@@ -113,21 +168,16 @@ int MergeConverter::LoadStrings() {
     size_t q1 = line.find('"');
     size_t q2 = q1 == npos ? npos : line.find('"', q1 + 1);
     if (ke == kb || q2 == npos || q2 == q1 + 1) {
-      Warn(warn_, "WARNING: ", line);
+      Warn(&warnings_, warn_, "WARNING: ", line);
       continue;
     }
-    std::string_view key = std::string_view(line).substr(kb, ke - kb);
+    std::string_view key = line.substr(kb, ke - kb);
     size_t n = q2 - q1 - 1;
-    if (key.find("SECTION") != npos) {
-      if (n >= 26) Warn(warn_, "WARNING SECTION LENGTH: ", line);
-    } else if (key.find("SYSTEM") != npos) {
-      if (n >= 31) Warn(warn_, "WARNING SYSTEM LENGTH: ", line);
-    } else if (key.find("FIELD") != npos) {
-      if (n >= 31) Warn(warn_, "WARNING FIELD LENGTH: ", line);
-    }
-    strings_.Add(key, std::string_view(line).substr(q1 + 1, n));
+    if (const char* what = LengthWarning(key, n)) Warn(&warnings_, warn_, what, line);
+    strings_.Add(key, line.substr(q1 + 1, n));
   }
-  return 1;
+  warnings_.Flush(warn_);
+  return result;
 }
 
 bool MergeConverter::FindString(std::string_view key, std::string_view* text) const {
@@ -138,20 +188,25 @@ bool MergeConverter::FindString(std::string_view key, std::string_view* text) co
 }
 
 int MergeConverter::ExtractKey() {
-  size_t start = localized::Find(line_, kKeyStart);
+  bool quoted = false;
+  size_t start = FindKeyStart(lead_, line_, &quoted);
   if (start == npos) return -1;
+  // The key ends at the first quote or comma; a comma must follow.
   size_t comma = line_.find(',', start);
   if (comma == npos) return -1;
-  size_t quote = line_.find('"', start);
-  size_t end = quote != npos && quote < comma ? quote : comma;
-  key_.assign(line_, start, end - start);
+  const void* quote = std::memchr(line_.data() + start, '"', comma - start);
+  size_t end = quote ? static_cast<size_t>(static_cast<const char*>(quote) - line_.data()) : comma;
+  key_ = line_.substr(start, end - start);
+  keyQuoted_ = quoted;
   return static_cast<int>(key_.size());
 }
 
 void MergeConverter::CopyLine() { files_.files[2].Write(line_); }
 
 bool LocalizedMerger::Merge() {
+  lead_.Load();
   TextFile& itf = files_.files[0];
+  TextFile& script = files_.files[2];
   for (;;) {
     int r = itf.ReadLine(&line_);
     if (r == kLineNone) break;
@@ -159,9 +214,10 @@ bool LocalizedMerger::Merge() {
       std::fprintf(warn_, "Error reading %s file: line too long.\n", files_.names[0].c_str());
       return false;
     }
-    bool field = localized::IsKeywordLine(line_, "FIELD=");
-    if (!field && !localized::IsKeywordLine(line_, "SYSTEM=") &&
-        !localized::IsKeywordLine(line_, "SECTION=")) {
+    char k = line_.size() > 1 ? line_[1] : '\0';
+    bool field = k == 'F' && localized::IsKeywordLine(line_, "FIELD=");
+    if (!field && !(k == 'S' && (localized::IsKeywordLine(line_, "SYSTEM=") ||
+                                 localized::IsKeywordLine(line_, "SECTION=")))) {
       CopyLine();
       continue;
     }
@@ -170,18 +226,23 @@ bool LocalizedMerger::Merge() {
       CopyLine();
       continue;
     }
-    size_t place = localized::Find(line_, kQuotedKeyStart);
-    if (place == npos) place = localized::Find(line_, kKeyStart);
+    // The key's own place, unless a quoted key stands somewhere after it.
+    size_t start = static_cast<size_t>(key_.data() - line_.data());
+    size_t place = keyQuoted_ ? start - 2 : localized::Find(lead_, line_, kQuotedKeyStart);
+    if (place == npos) place = start;
     size_t restAt = line_.find(',', place);
     if (restAt == npos) {
       CopyLine();
       continue;
     }
-    std::string_view rest = std::string_view(line_).substr(restAt);
+    std::string_view rest = line_.substr(restAt);
 
-    out_.assign(line_, 0, place).append("\"\"").append(text).append("\"\"");
-    size_t attr = rest.find(",0X");
-    if (field && text == kIgnoreLocal && attr != npos) {
+    script.Write(line_.substr(0, place));
+    script.Write("\"\"");
+    script.Write(text);
+    script.Write("\"\"");
+    size_t attr = field && text == kIgnoreLocal ? rest.find(",0X") : npos;
+    if (attr != npos) {
       // Such a field takes the default attributes in place of its own.
       if (defaultAttr_.empty()) SetDefaultAttr();
       size_t after = rest.find(',', attr + 1);
@@ -190,12 +251,13 @@ bool LocalizedMerger::Merge() {
         while (after < rest.size() && std::isxdigit(static_cast<unsigned char>(rest[after])))
           ++after;
       }
-      out_.append(rest.substr(0, attr + 1)).append(defaultAttr_).append(rest.substr(after));
+      script.Write(rest.substr(0, attr + 1));
+      script.Write(defaultAttr_);
+      script.Write(rest.substr(after));
     } else {
-      out_.append(rest);
+      script.Write(rest);
     }
-    files_.files[2].Write(out_);
-    if (!files_.files[2].Good()) return false;
+    if (!script.Good()) return false;
   }
   return true;
 }

@@ -5,7 +5,7 @@
 //
 // Quotes, commas and "=" are searched bytewise: no code page the tool
 // supports uses them as the second byte of a double-byte character.
-#include <cctype>
+#include <cstring>
 #include <vector>
 
 #include "platform/platform.h"
@@ -28,7 +28,7 @@ struct Quoted {
 
 // The first "" pair after the line's first character and the quote that
 // ends the text after it. False when either is missing.
-bool FindQuoted(const std::string& line, Quoted* q) {
+bool FindQuoted(std::string_view line, Quoted* q) {
   size_t open = line.find("\"\"", 1);
   if (open == npos) return false;
   size_t end = line.find('"', open + 2);
@@ -39,59 +39,96 @@ bool FindQuoted(const std::string& line, Quoted* q) {
 
 // A name stands alone in its subfield: a "," before its opening "" and its
 // closing "" followed by ",". Otherwise the name holds a quote.
-bool StandsAlone(const std::string& line, const Quoted& q) {
+bool StandsAlone(std::string_view line, const Quoted& q) {
   return q.open > 0 && line[q.open - 1] == ',' && line.compare(q.end, 3, "\"\",") == 0;
 }
 
 // A key travels through the .itr as one run of characters without blanks
 // and is cut at the first quote or comma by the merge.
-bool KeyTravels(const std::string& key) {
+bool KeyTravels(std::string_view key) {
   return key.find_first_of(" \t\r\n\",") == npos && key.size() <= kMaxPiece;
 }
 
 // The first run after "=" free of blanks, quotes, commas and backslashes.
-std::string TokenAfterEquals(const std::string& line) {
+std::string_view TokenAfterEquals(std::string_view line) {
   static const char kStop[] = " \t\n\r\",\\";
   size_t eq = line.find('=');
-  if (eq == npos) return std::string();
+  if (eq == npos) return std::string_view();
   size_t b = line.find_first_not_of(kStop, eq + 1);
-  if (b == npos) return std::string();
+  if (b == npos) return std::string_view();
   size_t e = line.find_first_of(kStop, b);
   return line.substr(b, (e == npos ? line.size() : e) - b);
 }
 
-// Upper case, and every character other than a letter, a digit or "_"
-// (a double-byte character counts as one) made "_".
-std::string FieldKey(const std::string& raw) {
-  platform::Env* env = platform::Env::Get();
-  std::vector<char> buf(raw.begin(), raw.end());
-  buf.push_back('\0');
-  env->UpperCase(buf.data());
-  std::string key;
-  key.reserve(raw.size());
-  for (size_t i = 0; i < raw.size() && buf[i] != '\0'; ++i) {
-    unsigned char c = static_cast<unsigned char>(buf[i]);
-    if (env->IsLeadByte(c) && i + 1 < raw.size()) {
-      key.push_back('_');
-      ++i;
-    } else if (c < 0x80 && (std::isalnum(c) || c == '_')) {
-      key.push_back(static_cast<char>(c));
-    } else {
-      key.push_back('_');
+// What a field key keeps of each ASCII byte: letters in upper case, digits
+// and "_"; every other byte becomes "_".
+struct AsciiKeyMap {
+  char to[128];
+  constexpr AsciiKeyMap() : to() {
+    for (int c = 0; c < 128; ++c) {
+      bool keep = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || c == '_';
+      to[c] = keep ? static_cast<char>(c)
+                   : c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : '_';
     }
   }
-  return key;
+};
+constexpr AsciiKeyMap kAsciiKey;
+
+// Upper case, and every character other than a letter, a digit or "_"
+// (a double-byte character counts as one) made "_". Plain ASCII is mapped
+// by table; otherwise the code page's upper casing decides, and it stops at
+// a NUL or at a lead byte before one.
+void MakeFieldKey(const localized::LeadBytes& lead, std::string* key, std::string* scratch) {
+  const size_t n = key->size();
+  scratch->resize(n);
+  const char* in = key->data();
+  char* out = scratch->data();
+  bool plain = true;  // no NUL and nothing outside ASCII
+  for (size_t i = 0; i < n; ++i) {
+    unsigned c = static_cast<unsigned char>(in[i]);
+    plain &= c - 1u < 0x7Fu;
+    out[i] = kAsciiKey.to[c & 0x7Fu];
+  }
+  for (size_t i = 0; plain && lead.any && i < n; ++i)
+    plain = !lead.is[static_cast<unsigned char>(in[i])];
+  if (plain) {
+    key->swap(*scratch);
+    return;
+  }
+  platform::Env* env = platform::Env::Get();
+  std::vector<char> buf(key->begin(), key->end());
+  buf.push_back('\0');
+  env->UpperCase(buf.data());
+  key->clear();
+  for (size_t i = 0; i < n && buf[i] != '\0'; ++i) {
+    unsigned char c = static_cast<unsigned char>(buf[i]);
+    if (env->IsLeadByte(c) && i + 1 < n) {
+      key->push_back('_');
+      ++i;
+    } else if (c < 0x80 && (kAsciiKey.to[c] == c || (c >= 'a' && c <= 'z'))) {
+      key->push_back(static_cast<char>(c));  // a letter the upper casing left alone stays
+    } else {
+      key->push_back('_');
+    }
+  }
 }
 
-bool TooLong(std::initializer_list<const std::string*> pieces) {
-  for (const std::string* p : pieces)
-    if (p->size() > kMaxPiece) return true;
+bool TooLong(std::initializer_list<size_t> sizes) {
+  for (size_t n : sizes)
+    if (n > kMaxPiece) return true;
   return false;
+}
+
+// Keyword of a script line after its opening quote.
+template <size_t N>
+bool Is(std::string_view line, const char (&keyword)[N]) {
+  return line.size() > N - 1 && std::memcmp(line.data() + 1, keyword, N - 1) == 0;
 }
 
 }  // namespace
 
 SplitConverter::~SplitConverter() {
+  warnings_.Flush(warn_);
   files_.CloseAll(warn_);
   if (!tempScript_.empty()) platform::Env::Get()->RemoveFile(tempScript_);
 }
@@ -139,23 +176,35 @@ int SplitConverter::OpenFiles() {
   return 1;
 }
 
-bool SplitConverter::CloseFiles() { return files_.CloseAll(warn_); }
+bool SplitConverter::CloseFiles() {
+  warnings_.Flush(warn_);
+  return files_.CloseAll(warn_);
+}
 
 void SplitConverter::PassLine() { files_.files[2].Write(line_); }
 
 void SplitConverter::PassLine(const char* warning) {
-  std::string_view shown = Shown(line_);
-  std::fprintf(warn_, "%s: %.*s\n", warning, static_cast<int>(shown.size()), shown.data());
+  warnings_.Add(warning);
+  warnings_.Add(": ");
+  warnings_.Add(Shown(line_));
+  warnings_.End(warn_);
   PassLine();
 }
 
-void SplitConverter::EmitString(const std::string& key, const std::string& text) {
+void SplitConverter::EmitString(std::string_view key, std::string_view text) {
   auto [entry, added] = emitted_.Add(key, text);
   if (!added) {
     std::string_view first = emitted_.Text(entry);
-    if (first != text)
-      std::fprintf(warn_, "WARNING DUPLICATE KEY: %s \"%.*s\" \"%s\"\n", key.c_str(),
-                   static_cast<int>(first.size()), first.data(), text.c_str());
+    if (first != text) {
+      warnings_.Add("WARNING DUPLICATE KEY: ");
+      warnings_.Add(key);
+      warnings_.Add(" \"");
+      warnings_.Add(first);
+      warnings_.Add("\" \"");
+      warnings_.Add(text);
+      warnings_.Add("\"");
+      warnings_.End(warn_);
+    }
   }
   out_.assign("    ").append(key);
   if (key.size() < 60) out_.append(60 - key.size(), ' ');
@@ -163,41 +212,56 @@ void SplitConverter::EmitString(const std::string& key, const std::string& text)
   files_.files[3].Write(out_);
 }
 
-void SplitConverter::WriteKeyed(size_t nameAt, const std::string& key, size_t restAt) {
-  out_.assign(line_, 0, nameAt).append("\"\"").append(key).append("\"\"");
-  out_.append(line_, restAt, npos);
-  files_.files[2].Write(out_);
+void SplitConverter::WriteKeyed(size_t nameAt, std::string_view key, size_t restAt) {
+  TextFile& itf = files_.files[2];
+  itf.Write(line_.substr(0, nameAt));
+  itf.Write("\"\"");
+  itf.Write(key);
+  itf.Write("\"\"");
+  itf.Write(line_.substr(restAt));
 }
 
 bool LocalizedSplitter::Split() {
+  lead_.Load();
+  bool ok = true;
   TextFile& script = files_.files[0];
   for (;;) {
     int r = script.ReadLine(&line_);
     if (r == kLineNone) break;
     if (r == kLineTooLong) {
-      std::fprintf(warn_, "Error reading %s file: line too long.\n", files_.names[0].c_str());
-      return false;
+      warnings_.Add("Error reading ");
+      warnings_.Add(files_.names[0]);
+      warnings_.Add(" file: line too long.");
+      warnings_.End(warn_);
+      ok = false;
+      break;
     }
-    if (localized::IsKeywordLine(line_, "SYSTEM=")) {
+    char k = line_.size() > 1 ? line_[1] : '\0';
+    if (k == 'S' && Is(line_, "SYSTEM=")) {
       SplitSystem();
-    } else if (localized::IsKeywordLine(line_, "SECTION=")) {
+    } else if (k == 'S' && Is(line_, "SECTION=")) {
       SplitSection();
-    } else if (localized::IsKeywordLine(line_, "FIELD=")) {
+    } else if (k == 'F' && Is(line_, "FIELD=")) {
       SplitField();
     } else {
       PassLine();
       // The field lines of a list take their system, section and type
       // from the lines before them.
-      if (localized::IsKeywordLine(line_, "APP="))
+      if (k == 'A' && Is(line_, "APP="))
         systemKey_ = TokenAfterEquals(line_);
-      else if (localized::IsKeywordLine(line_, "SECID="))
+      else if (k == 'S' && Is(line_, "SECID="))
         sectionNumber_ = TokenAfterEquals(line_);
-      else if (localized::IsKeywordLine(line_, "SECTYPE="))
+      else if (k == 'S' && Is(line_, "SECTYPE="))
         sectionType_ = TokenAfterEquals(line_);
     }
-    if (!files_.files[2].Good() || !files_.files[3].Good()) return false;
+    if (!files_.files[2].Good() || !files_.files[3].Good()) {
+      ok = false;
+      break;
+    }
   }
-  return true;
+  line_ = std::string_view();
+  warnings_.Flush(warn_);
+  return ok;
 }
 
 void LocalizedSplitter::SplitSystem() {
@@ -208,17 +272,17 @@ void LocalizedSplitter::SplitSystem() {
   systemKey_ = line_.substr(eq + 1, comma - eq - 1);
   Quoted q;
   if (!FindQuoted(line_, &q)) return PassLine();
-  systemName_ = line_.substr(q.begin, q.end - q.begin);
-  if (systemName_.empty()) return PassLine();  // nothing to translate
+  std::string_view name = line_.substr(q.begin, q.end - q.begin);
+  if (name.empty()) return PassLine();  // nothing to translate
   if (!StandsAlone(line_, q)) return PassLine("WARNING NAME QUOTE");
-  std::string key = "LOCALIZED_SYSTEM_NAME_" + systemKey_;
-  if (TooLong({&systemKey_, &systemName_, &key})) return PassLine("WARNING PIECE LENGTH");
-  if (!KeyTravels(key)) return PassLine("WARNING KEY");
+  key_.assign("LOCALIZED_SYSTEM_NAME_").append(systemKey_);
+  if (TooLong({systemKey_.size(), name.size(), key_.size()}))
+    return PassLine("WARNING PIECE LENGTH");
+  if (!KeyTravels(key_)) return PassLine("WARNING KEY");
 
-  WriteKeyed(q.open, key, q.end + 2);
-  EmitString(key, systemName_);
-  if (systemName_.size() > 30)
-    std::fprintf(warn_, "WARNING SYSTEM LENGTH: %s %s\n", key.c_str(), systemName_.c_str());
+  WriteKeyed(q.open, key_, q.end + 2);
+  EmitString(key_, name);
+  if (name.size() > 30) LengthWarning("WARNING SYSTEM LENGTH: ", name);
 }
 
 void LocalizedSplitter::SplitSection() {
@@ -230,21 +294,20 @@ void LocalizedSplitter::SplitSection() {
   sectionType_ = line_.substr(c1 + 1, c2 - c1 - 1);
   Quoted q;
   if (!FindQuoted(line_, &q)) return PassLine();
-  sectionName_ = line_.substr(q.begin, q.end - q.begin);
-  if (sectionName_.empty()) return PassLine();
+  std::string_view name = line_.substr(q.begin, q.end - q.begin);
+  if (name.empty()) return PassLine();
   const char* type = SectionTypeName(sectionType_);
   if (!type) return PassLine("WARNING SECTION TYPE");
   if (!StandsAlone(line_, q)) return PassLine("WARNING NAME QUOTE");
-  std::string key =
-      "LOCALIZED_" + systemKey_ + "_SECTION_NAME_" + type + "_" + sectionNumber_;
-  if (TooLong({&systemKey_, &sectionNumber_, &sectionName_, &key}))
+  key_.assign("LOCALIZED_").append(systemKey_).append("_SECTION_NAME_").append(type);
+  key_.append("_").append(sectionNumber_);
+  if (TooLong({systemKey_.size(), sectionNumber_.size(), name.size(), key_.size()}))
     return PassLine("WARNING PIECE LENGTH");
-  if (!KeyTravels(key)) return PassLine("WARNING KEY");
+  if (!KeyTravels(key_)) return PassLine("WARNING KEY");
 
-  WriteKeyed(q.open, key, q.end + 2);
-  EmitString(key, sectionName_);
-  if (sectionName_.size() > 25)
-    std::fprintf(warn_, "WARNING SECTION LENGTH: %s %s\n", key.c_str(), sectionName_.c_str());
+  WriteKeyed(q.open, key_, q.end + 2);
+  EmitString(key_, name);
+  if (name.size() > 25) LengthWarning("WARNING SECTION LENGTH: ", name);
 }
 
 void LocalizedSplitter::SplitField() {
@@ -257,28 +320,36 @@ void LocalizedSplitter::SplitField() {
   size_t nameBegin = c2 + 3;
   size_t nameEnd = nameBegin <= line_.size() ? line_.find('"', nameBegin) : npos;
   if (nameEnd == npos) return PassLine();
-  fieldValue1_ = line_.substr(value.begin, value.end - value.begin);
-  fieldName_ = line_.substr(nameBegin, nameEnd - nameBegin);
-  fieldValue4_ = line_.substr(c3 + 1, c4 - c3 - 1);
+  std::string_view value1 = line_.substr(value.begin, value.end - value.begin);
+  std::string_view name = line_.substr(nameBegin, nameEnd - nameBegin);
+  std::string_view value4 = line_.substr(c3 + 1, c4 - c3 - 1);
   // Names the translators are not to see.
-  if (fieldName_.empty() || fieldName_[0] == '_' ||
-      (!fieldValue1_.empty() && fieldValue1_[0] == '_'))
+  if (name.empty() || name[0] == '_' || (!value1.empty() && value1[0] == '_'))
     return PassLine();
   const char* type = SectionTypeName(sectionType_);
   if (!type) return PassLine("WARNING SECTION TYPE");
   // The label and the name must be the line's second and third subfields.
-  Quoted name{c2 + 1, nameBegin, nameEnd};
+  Quoted quotedName{c2 + 1, nameBegin, nameEnd};
   if (value.open != c1 + 1 || value.end + 2 != c2 || !StandsAlone(line_, value) ||
-      line_.compare(c2 + 1, 2, "\"\"") != 0 || nameEnd + 2 != c3 || !StandsAlone(line_, name))
+      line_.compare(c2 + 1, 2, "\"\"") != 0 || nameEnd + 2 != c3 ||
+      !StandsAlone(line_, quotedName))
     return PassLine("WARNING NAME QUOTE");
-  std::string key = FieldKey("LOCALIZED_" + systemKey_ + "_" + type + "_" + sectionNumber_ + "_" +
-                             fieldValue1_ + fieldValue4_ + "_FLD_NAME");
-  if (TooLong({&systemKey_, &sectionNumber_, &sectionType_, &fieldValue1_, &fieldName_,
-               &fieldValue4_, &key}))
+  key_.assign("LOCALIZED_").append(systemKey_).append("_").append(type).append("_");
+  key_.append(sectionNumber_).append("_").append(value1).append(value4).append("_FLD_NAME");
+  MakeFieldKey(lead_, &key_, &scratch_);
+  if (TooLong({systemKey_.size(), sectionNumber_.size(), sectionType_.size(), value1.size(),
+               name.size(), value4.size(), key_.size()}))
     return PassLine("WARNING PIECE LENGTH");
 
-  WriteKeyed(c2 + 1, key, c3);
-  EmitString(key, fieldName_);
-  if (fieldName_.size() >= 31)
-    std::fprintf(warn_, "WARNING FIELD LENGTH: %s %s\n", key.c_str(), fieldName_.c_str());
+  WriteKeyed(c2 + 1, key_, c3);
+  EmitString(key_, name);
+  if (name.size() >= 31) LengthWarning("WARNING FIELD LENGTH: ", name);
+}
+
+void LocalizedSplitter::LengthWarning(const char* what, std::string_view name) {
+  warnings_.Add(what);
+  warnings_.Add(key_);
+  warnings_.Add(" ");
+  warnings_.Add(name);
+  warnings_.End(warn_);
 }

@@ -4,6 +4,7 @@
 // truncated file is never taken for a finished one.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -22,11 +23,21 @@ class TextFile {
   int Open(const std::string& path, platform::Access access, platform::Disposition disp);
   bool IsOpen() const { return h_ != platform::kInvalidHandle; }
 
-  // kLineRead with the next line, line end included; kLineNone at the end
-  // of the file; kLineTooLong for a line past kMaxLineLength.
-  int ReadLine(std::string* line);
+  // kLineRead with *line viewing the next line in the read buffer (valid
+  // until the next read): up to and including its LF, or up to a 0x1A
+  // (consumed, not shown), or up to the end of the file. kLineNone when
+  // nothing came before the end of the file, a failed read or a 0x1A;
+  // kLineTooLong for a line past kMaxLineLength (the caller stops reading).
+  int ReadLine(std::string_view* line);
   // Queues text for the file; false once a write has failed.
-  bool Write(std::string_view text);
+  bool Write(std::string_view text) {
+    if (!IsOpen()) failed_ = true;
+    if (failed_) return false;
+    written_ = true;
+    out_.append(text);
+    if (out_.size() >= kFlushSize) Flush();
+    return !failed_;
+  }
   // True until a write has failed.
   bool Good() const { return !failed_; }
   // True when anything was written since the open.
@@ -38,10 +49,19 @@ class TextFile {
   bool Close();
 
  private:
+  // Queued output is written in pieces of about this size.
+  static constexpr size_t kFlushSize = 256 * 1024;
+
   bool Flush();
+  // Moves the unread bytes to the front of the buffer and reads more after
+  // them; false at the end of the file or on a failed read.
+  bool Fill();
 
   platform::FileHandle h_ = platform::kInvalidHandle;
-  TextInput in_;
+  std::unique_ptr<char[]> in_;  // kMaxLineLength + a read chunk, made on demand
+  size_t inPos_ = 0;
+  size_t inEnd_ = 0;
+  bool inEof_ = false;
   std::string out_;
   bool failed_ = false;
   bool written_ = false;
