@@ -260,7 +260,10 @@ std::vector<RunResult> ToolTest::RunTogether(const std::vector<std::vector<std::
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (merge_streams_)
+      posix_spawn_file_actions_adddup2(&fa, 1, 2);
+    else
+      posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (posix_spawn(&pids[i], "/bin/sh", &fa, nullptr, sh.data(), cenv.data()) != 0) pids[i] = -1;
     posix_spawn_file_actions_destroy(&fa);
   }

@@ -45,6 +45,9 @@ class ToolTest : public ::testing::Test {
   // the program) are this test's alone. Returns that directory relative to
   // dir(), for Path, ReadFile and WriteFile.
   std::string UsePrivateProgram();
+  // From now on standard error goes to the same file as standard output:
+  // RunResult::out holds both streams as they were written, err stays "".
+  void MergeStreams() { merge_streams_ = true; }
   std::string Path(const std::string& rel) const;  // dir + "/" + rel
   void WriteFile(const std::string& rel, const std::string& bytes);
   std::string ReadFile(const std::string& rel) const;  // "" when missing
@@ -67,6 +70,7 @@ class ToolTest : public ::testing::Test {
   std::string private_bin_;  // the copy run instead of the build's program
   std::string dir_;
   std::string tmp_;
+  bool merge_streams_ = false;
 };
 
 // Text of a source-tree file (examples/, tests/data/).

@@ -90,6 +90,31 @@ TEST_F(ItrTest, SampleComesBackByteForByteInBothVersions) {
   }
 }
 
+// The split runs a conversion of its own that reports on standard error.
+// With both streams in one file, every line stands where it was made: the
+// run's announcement of the output before the first line of the conversion.
+TEST_F(ItrTest, BothStreamsInOneFileKeepTheirOrder) {
+  Sample();
+  RunResult apart = Ok({"sample.txt", "x.itr"});
+  ASSERT_FALSE(apart.err.empty());
+  std::remove(Path("x.itr").c_str());
+  std::remove(Path("x.itf").c_str());
+  MergeStreams();
+  RunResult both = Ok({"sample.txt", "x.itr"});
+  EXPECT_EQ(both.err, "");
+  const std::string banner = "\nWriting Version 4 ITR table file x.itr\n";
+  const std::string inner = "\nReading Version 4 ITB table file ";  // the conversion's first line
+  ASSERT_TRUE(Contains(apart.out, banner));
+  ASSERT_TRUE(Contains(apart.err, inner));
+  size_t at = both.out.find(banner);
+  ASSERT_NE(at, std::string::npos) << both.out;
+  EXPECT_EQ(both.out.substr(0, at + banner.size()), apart.out.substr(0, at + banner.size()));
+  size_t first = both.out.find(inner);
+  ASSERT_NE(first, std::string::npos) << both.out;
+  EXPECT_GT(first, at) << both.out;
+  EXPECT_EQ(both.out.find_first_not_of('\n', at + banner.size()), first + 1) << both.out;
+}
+
 TEST_F(ItrTest, GeneratedTablesComeBackByteForByte) {
   for (unsigned seed : {11u, 12u, 13u}) {
     ASSERT_TRUE(Generate(seed, "gen.txt"));
