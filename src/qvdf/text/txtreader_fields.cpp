@@ -2,6 +2,7 @@
 // lines. A list replaces a stored list of the same ID only when both belong
 // to the same application, section type and section.
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "platform/platform.h"
@@ -74,8 +75,13 @@ int QVTBUGetText3FieldList(TableDb* db, GetValueFn getter, MessageFn msg) {
 
   size_t size = static_cast<size_t>(FieldListRecordSize(count));
   if (size < kFieldListReportedSize) size = kFieldListReportedSize;
-  std::unique_ptr<char[]> buf = ZeroedBuffer(size);
+  // Every field record is cleared whole by its reader before a byte is
+  // written, so only the head and any room after the fields start zeroed.
+  std::unique_ptr<char[]> buf(new (std::nothrow) char[size]);
   if (!buf) return Fail(msg, "***ERROR: Insufficient memory for field list");
+  const size_t fieldsEnd = static_cast<size_t>(FieldListRecordSize(count));
+  std::memset(buf.get(), 0, kFieldListFixedSize);
+  std::memset(buf.get() + fieldsEnd, 0, size - fieldsEnd);
   auto* rec = reinterpret_cast<FieldListRecord*>(buf.get());
   rec->nFields = static_cast<int16_t>(count);
   rec->nAppID = app;

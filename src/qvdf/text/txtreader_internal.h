@@ -54,17 +54,20 @@ inline int Fail(MessageFn msg, const std::string& text) {
 
 inline std::string Num(long long v) { return std::to_string(v); }
 
-// Composes one message in a string kept for reuse, so the per-record
-// progress lines cost no allocation once it has grown.
+// Composes one message on the stack, so the per-record progress lines cost
+// no allocation.
 class Msg {
  public:
-  explicit Msg(std::string_view head);
+  explicit Msg(std::string_view head) { *this << head; }
   Msg& operator<<(std::string_view text);
   Msg& operator<<(long long v);
-  void Send(MessageFn fn, int level) const;
+  void Send(MessageFn fn, int level);
 
  private:
-  std::string& s_;
+  char buf_[256];
+  size_t len_ = 0;
+  bool spilled_ = false;
+  std::string long_;
 };
 
 // Fetches a required key: 0 with the value in buf; -1 when it is absent,
@@ -72,39 +75,53 @@ class Msg {
 int Require(GetValueFn getter, const char* key, const char* what, ValueBuffer* buf, MessageFn msg);
 
 // Walks the comma-separated subfields of a value (which holds no NUL),
-// handing each out as a view into it.
+// handing each out as a view into it. The separators are found 64 bytes at
+// a time into a bit mask, so a subfield costs a few instructions; a window
+// with a high byte is walked character by character, so that a trail byte
+// equal to "," never separates.
 class Subfields {
  public:
-  explicit Subfields(std::string_view value) : cur_(value.data()), end_(value.data() + value.size()) {}
+  explicit Subfields(std::string_view value);
   // The next subfield (empty once the value is used up).
   std::string_view Next() {
-    const char* p = cur_;
-    if (started_) {
-      p += len_;
-      if (p < end_ && *p == ',') ++p;
-    }
+    size_t pos = 0;
+    if (started_) pos = end_ < n_ ? end_ + 1 : n_;
     started_ = true;
-    cur_ = p;
-    len_ = TxtSpanN(p, static_cast<size_t>(end_ - p), ',');
-    return std::string_view(cur_, len_);
+    start_ = pos;
+    end_ = mask_ != 0 ? Pop() : NextSeparator();
+    return std::string_view(p_ + start_, end_ - start_);
   }
   // True when the subfield last handed out ended at a ",".
-  bool EndedAtComma() const { return started_ && cur_ + len_ < end_ && cur_[len_] == ','; }
+  bool EndedAtComma() const { return started_ && end_ < n_; }
   // The bytes after the "," that ended the last subfield, to the end.
   std::string_view Rest() const;
 
  private:
-  const char* cur_;
-  const char* end_;
-  size_t len_ = 0;
+  size_t Pop() {
+    size_t k = static_cast<size_t>(__builtin_ctzll(mask_));
+    mask_ &= mask_ - 1;
+    return win_ + k;
+  }
+  // The next separator past the current window, or n_ when none is left.
+  size_t NextSeparator();
+  // Sets mask_ to the separators among the 64 bytes from win_.
+  void LoadWindow();
+
+  const char* p_;
+  size_t n_;
+  size_t start_ = 0;
+  size_t end_ = 0;         // where the last subfield ended: a separator or n_
+  size_t win_ = 0;         // first byte of the window mask_ covers
+  uint64_t mask_ = 0;      // separators in the window not yet handed out
+  bool trail_ = false;     // the window starts with the trail byte of a character
   bool started_ = false;
 };
 
 // A subfield without a leading double quote and, after one, a trailing one.
 std::string_view Unquoted(std::string_view s);
 
-// Copies text into a record field of cap bytes, cut to cap - 1 bytes at a
-// character boundary; true when it had to be cut.
+// Copies text (which holds no NUL) into a record field of cap bytes, cut to
+// cap - 1 bytes at a character boundary; true when it had to be cut.
 bool CopyText(char* field, size_t cap, std::string_view text);
 // Same, and a cut sends "***WARNING: " + what + " truncated" (level 80).
 void CopyTextChecked(char* field, size_t cap, std::string_view text, const char* what,

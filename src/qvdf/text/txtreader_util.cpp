@@ -6,6 +6,10 @@
 #include <new>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/platform.h"
 #include "qvdf/text/textstr.h"
 #include "qvdf/text/txtreader_internal.h"
@@ -50,34 +54,99 @@ int Require(GetValueFn getter, const char* key, const char* what, ValueBuffer* b
   return 0;
 }
 
-namespace {
-
-std::string& MsgText() {
-  static std::string text;
-  return text;
-}
-
-}  // namespace
-
-Msg::Msg(std::string_view head) : s_(MsgText()) { s_.assign(head); }
-
 Msg& Msg::operator<<(std::string_view text) {
-  s_.append(text);
+  if (len_ + text.size() < sizeof buf_) {
+    std::memcpy(buf_ + len_, text.data(), text.size());
+    len_ += text.size();
+  } else {
+    // Past the buffer the message goes on in a string: rare and long.
+    if (!spilled_) long_.assign(buf_, len_);
+    spilled_ = true;
+    long_.append(text);
+  }
   return *this;
 }
 
 Msg& Msg::operator<<(long long v) {
   char digits[24];
   std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, v);
-  s_.append(digits, r.ptr);
-  return *this;
+  return *this << std::string_view(digits, static_cast<size_t>(r.ptr - digits));
 }
 
-void Msg::Send(MessageFn fn, int level) const { SendMessage(fn, level, s_.c_str()); }
+void Msg::Send(MessageFn fn, int level) {
+  if (spilled_) {
+    SendMessage(fn, level, long_.c_str());
+  } else {
+    buf_[len_] = '\0';
+    SendMessage(fn, level, buf_);
+  }
+}
+
+Subfields::Subfields(std::string_view value) : p_(value.data()), n_(value.size()) {
+  if (n_ > 0) LoadWindow();
+}
+
+size_t Subfields::NextSeparator() {
+  while (mask_ == 0) {
+    if (n_ - win_ <= 64) return n_;
+    win_ += 64;
+    LoadWindow();
+  }
+  return Pop();
+}
+
+void Subfields::LoadWindow() {
+  const char* p = p_ + win_;
+  const size_t m = n_ - win_ < 64 ? n_ - win_ : 64;
+  uint64_t commas = 0;
+  uint64_t highs = 0;
+#if defined(__SSE2__)
+  // The last, short window is read from a zero-padded copy.
+  alignas(16) char pad[64];
+  const char* src = p;
+  if (m < 64) {
+    std::memset(pad, 0, sizeof pad);
+    std::memcpy(pad, p, m);
+    src = pad;
+  }
+  const __m128i comma = _mm_set1_epi8(',');
+  for (int k = 0; k < 4; ++k) {
+    __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16 * k));
+    commas |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(w, comma)))) << (16 * k);
+    highs |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(w))) << (16 * k);
+  }
+#else
+  for (size_t k = 0; k < m; ++k) {
+    if (p[k] == ',') commas |= uint64_t{1} << k;
+    if (static_cast<unsigned char>(p[k]) >= 0x80) highs |= uint64_t{1} << k;
+  }
+#endif
+  if (highs == 0 && !trail_) {
+    mask_ = commas;
+    return;
+  }
+  // A lead byte takes the byte after it, unless it is the last of the value.
+  platform::Env* env = platform::Env::Get();
+  uint64_t mask = 0;
+  size_t k = trail_ ? 1 : 0;
+  while (k < m) {
+    unsigned char c = static_cast<unsigned char>(p[k]);
+    if (c < 0x80) {
+      if (c == ',') mask |= uint64_t{1} << k;
+      ++k;
+    } else if (win_ + k + 1 < n_ && env->IsLeadByte(c)) {
+      k += 2;
+    } else {
+      ++k;
+    }
+  }
+  trail_ = k > m;
+  mask_ = mask;
+}
 
 std::string_view Subfields::Rest() const {
-  const char* p = EndedAtComma() ? cur_ + len_ + 1 : cur_ + len_;
-  return std::string_view(p, static_cast<size_t>(end_ - p));
+  const size_t from = EndedAtComma() ? end_ + 1 : end_;
+  return std::string_view(p_ + from, n_ - from);
 }
 
 std::string_view Unquoted(std::string_view s) {
@@ -102,9 +171,6 @@ size_t CutLength(std::string_view text, size_t max) {
 }
 
 bool CopyText(char* field, size_t cap, std::string_view text) {
-  // The text may hold a NUL byte; the field keeps what precedes it.
-  if (const void* z = std::memchr(text.data(), '\0', text.size()))
-    text = text.substr(0, static_cast<size_t>(static_cast<const char*>(z) - text.data()));
   size_t n = CutLength(text, cap - 1);
   std::memcpy(field, text.data(), n);
   std::memset(field + n, 0, cap - n);
