@@ -58,6 +58,13 @@ class WarningQueue {
 };
 }  // namespace localized
 
+// A field key's byte for each plain byte: an ASCII byte that begins a
+// character, kept, upper-cased or made "_"; NUL for every other byte.
+struct FieldKeyBytes {
+  char to[256] = {};
+  void Load(const localized::LeadBytes& lead);
+};
+
 // Names, open files and two flags; both converter families embed one.
 struct FileSet {
   static constexpr int kSlots = 6;
@@ -148,6 +155,7 @@ class SplitConverter {
   KeyTable emitted_;  // each key written, with its first text
   std::string out_;    // the .itr line being built
   localized::LeadBytes lead_;
+  FieldKeyBytes keyBytes_;
   localized::WarningQueue warnings_;
   std::FILE* warn_ = stderr;
 };

@@ -94,6 +94,33 @@ TEST_F(MergerTest, IgnoreLocalGivesFieldsTheDefaultAttributes) {
             "0,\r\nEND\r\n");
 }
 
+TEST_F(MergerTest, KeysAreFoundWholeCharactersAtATime) {
+  // A lead byte takes the first quote of a pair, so the key keeps the
+  // quote that is left; a key inside a double-byte character is no key; a
+  // quoted key after the first key marks the place of the text.
+  const std::string itf =
+      "\"SECTION=1,0,\x81\"\"LOCALIZED_S1\"\",,0\\r\\n\",\r\n"
+      "\"SYSTEM=1,0,0,\"\"\x81LOCALIZED_A\"\",\"\"LOCALIZED_B\"\",X\\r\\n\",\r\n"
+      "\"FIELD=1,\"\"A\"\",\"\"LOCALIZED_F1\"\",1,C,0,9,,,0X0,-1,0\\r\\n\",\r\n";
+  const std::string itr = ItrLine("LOCALIZED_S1", "Sec") + ItrLine("LOCALIZED_A", "one") +
+                          ItrLine("LOCALIZED_B", "two") + ItrLine("LOCALIZED_F1", "Fld");
+  const std::string field = "\"FIELD=1,\"\"A\"\",\"\"Fld\"\",1,C,0,9,,,0X0,-1,0\\r\\n\",\r\n";
+  {
+    loctest::CodePage cp(true);
+    ASSERT_EQ(Merge(itf, itr), 1);
+  }
+  EXPECT_EQ(out_,
+            "\"SECTION=1,0,\x81\"\"\"\"Sec\"\",,0\\r\\n\",\r\n"
+            "\"SYSTEM=1,0,0,\"\"\x81LOCALIZED_A\"\",\"\"two\"\",X\\r\\n\",\r\n" + field);
+  {
+    loctest::CodePage cp(false);
+    ASSERT_EQ(Merge(itf, itr), 1);
+  }
+  EXPECT_EQ(out_,
+            "\"SECTION=1,0,\x81\"\"Sec\"\",,0\\r\\n\",\r\n"
+            "\"SYSTEM=1,0,0,\"\"\x81LOCALIZED_A\"\",\"\"one\"\",X\\r\\n\",\r\n" + field);
+}
+
 TEST_F(MergerTest, StringTableWarnings) {
   const std::string sec25 = ItrLine("LOCALIZED_1_SECTION_NAME_APPT_1", std::string(25, 'a'));
   const std::string sec26 = ItrLine("LOCALIZED_1_SECTION_NAME_APPT_2", std::string(26, 'b'));

@@ -62,35 +62,36 @@ std::string_view TokenAfterEquals(std::string_view line) {
 
 // What a field key keeps of each ASCII byte: letters in upper case, digits
 // and "_"; every other byte becomes "_".
-struct AsciiKeyMap {
-  char to[128];
-  constexpr AsciiKeyMap() : to() {
-    for (int c = 0; c < 128; ++c) {
-      bool keep = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || c == '_';
-      to[c] = keep ? static_cast<char>(c)
-                   : c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : '_';
-    }
-  }
-};
-constexpr AsciiKeyMap kAsciiKey;
+char AsciiKeyByte(unsigned char c) {
+  if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || c == '_') return static_cast<char>(c);
+  if (c >= 'a' && c <= 'z') return static_cast<char>(c - ('a' - 'A'));
+  return '_';
+}
+
+}  // namespace
+
+void FieldKeyBytes::Load(const localized::LeadBytes& lead) {
+  for (int c = 0; c < 256; ++c)
+    to[c] = c == 0 || c >= 0x80 || lead.is[c] ? '\0' : AsciiKeyByte(static_cast<unsigned char>(c));
+}
+
+namespace {
 
 // Upper case, and every character other than a letter, a digit or "_"
 // (a double-byte character counts as one) made "_". Plain ASCII is mapped
 // by table; otherwise the code page's upper casing decides, and it stops at
 // a NUL or at a lead byte before one.
-void MakeFieldKey(const localized::LeadBytes& lead, std::string* key, std::string* scratch) {
+void MakeFieldKey(const FieldKeyBytes& bytes, std::string* key, std::string* scratch) {
   const size_t n = key->size();
   scratch->resize(n);
-  const char* in = key->data();
+  const unsigned char* in = reinterpret_cast<const unsigned char*>(key->data());
   char* out = scratch->data();
-  bool plain = true;  // no NUL and nothing outside ASCII
+  bool plain = true;
   for (size_t i = 0; i < n; ++i) {
-    unsigned c = static_cast<unsigned char>(in[i]);
-    plain &= c - 1u < 0x7Fu;
-    out[i] = kAsciiKey.to[c & 0x7Fu];
+    char m = bytes.to[in[i]];
+    out[i] = m;
+    plain &= m != '\0';
   }
-  for (size_t i = 0; plain && lead.any && i < n; ++i)
-    plain = !lead.is[static_cast<unsigned char>(in[i])];
   if (plain) {
     key->swap(*scratch);
     return;
@@ -105,7 +106,7 @@ void MakeFieldKey(const localized::LeadBytes& lead, std::string* key, std::strin
     if (env->IsLeadByte(c) && i + 1 < n) {
       key->push_back('_');
       ++i;
-    } else if (c < 0x80 && (kAsciiKey.to[c] == c || (c >= 'a' && c <= 'z'))) {
+    } else if (c < 0x80 && (AsciiKeyByte(c) == c || (c >= 'a' && c <= 'z'))) {
       key->push_back(static_cast<char>(c));  // a letter the upper casing left alone stays
     } else {
       key->push_back('_');
@@ -223,6 +224,7 @@ void SplitConverter::WriteKeyed(size_t nameAt, std::string_view key, size_t rest
 
 bool LocalizedSplitter::Split() {
   lead_.Load();
+  keyBytes_.Load(lead_);
   bool ok = true;
   TextFile& script = files_.files[0];
   for (;;) {
@@ -336,7 +338,7 @@ void LocalizedSplitter::SplitField() {
     return PassLine("WARNING NAME QUOTE");
   key_.assign("LOCALIZED_").append(systemKey_).append("_").append(type).append("_");
   key_.append(sectionNumber_).append("_").append(value1).append(value4).append("_FLD_NAME");
-  MakeFieldKey(lead_, &key_, &scratch_);
+  MakeFieldKey(keyBytes_, &key_, &scratch_);
   if (TooLong({systemKey_.size(), sectionNumber_.size(), sectionType_.size(), value1.size(),
                name.size(), value4.size(), key_.size()}))
     return PassLine("WARNING PIECE LENGTH");

@@ -85,6 +85,38 @@ TEST_F(SplitterTest, FieldKeysAreUpperCaseWithUnderscoresForOtherCharacters) {
       << itf_;
 }
 
+// A field line of the script with label and name as they stand.
+std::string RawField(const std::string& label, const std::string& name) {
+  return "\"FIELD=1,\"\"" + label + "\"\",\"\"" + name + "\"\",1,C,0,9,,,0X0,-1,0\\r\\n\",\r\n";
+}
+
+TEST_F(SplitterTest, FieldKeysOfDoubleByteLabelsAndLabelsWithANul) {
+  using namespace std::string_literals;
+  const std::string head = Script({"APP=3", "SECID=1", "SECTYPE=7"});
+  const std::string dbcs = RawField("\x82\xa0" "b-c", "Kana");
+  const std::string nul = RawField("ab\0cd"s, "Long\0"s + std::string(30, 'n'));
+  // Upper casing stops at a lead byte before a NUL; what follows stays.
+  const std::string leadNul = RawField("x\x81\0yz"s, "Odd");
+  {
+    loctest::CodePage cp(true);
+    ASSERT_TRUE(Split(head + dbcs + nul + leadNul));
+  }
+  EXPECT_EQ(itr_, ItrLine("LOCALIZED_3_EMAIL_1__B_C1_FLD_NAME", "Kana") +
+                      ItrLine("LOCALIZED_3_EMAIL_1_AB", "Long\0"s + std::string(30, 'n')) +
+                      ItrLine("LOCALIZED_3_EMAIL_1_X_yz1_FLD_NAME", "Odd"));
+  // A warning shows each piece up to its first NUL.
+  EXPECT_EQ(warnings_, "WARNING FIELD LENGTH: LOCALIZED_3_EMAIL_1_AB Long\n");
+  EXPECT_EQ(itf_, head + RawField("\x82\xa0" "b-c", "LOCALIZED_3_EMAIL_1__B_C1_FLD_NAME") +
+                      RawField("ab\0cd"s, "LOCALIZED_3_EMAIL_1_AB") +
+                      RawField("x\x81\0yz"s, "LOCALIZED_3_EMAIL_1_X_yz1_FLD_NAME"));
+  {
+    loctest::CodePage cp(false);
+    ASSERT_TRUE(Split(head + dbcs + leadNul));
+  }
+  EXPECT_EQ(itr_, ItrLine("LOCALIZED_3_EMAIL_1___B_C1_FLD_NAME", "Kana") +
+                      ItrLine("LOCALIZED_3_EMAIL_1_X_", "Odd"));
+}
+
 TEST_F(SplitterTest, LinesWithoutNamesToTranslatePassUnchanged) {
   const std::string script =
       "_ZELM_ITB_TABLE_ RCDATA BEGIN\r\n"

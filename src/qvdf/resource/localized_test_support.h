@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "platform/platform.h"
 #include "qvdf/resource/rc2line.h"
 
 namespace loctest {
@@ -46,6 +47,35 @@ class WarnSink {
 
  private:
   std::FILE* f_;
+};
+
+// Installs, for its lifetime, a code page with the lead bytes of code page
+// 932 (or none) and upper casing that, like the system's, leaves
+// double-byte characters alone and stops at a NUL or a lead byte before one.
+class CodePage : public platform::EnvWrapper {
+ public:
+  explicit CodePage(bool doubleByte)
+      : EnvWrapper(platform::Env::Get()), doubleByte_(doubleByte) {
+    platform::Env::SetForTesting(this);
+  }
+  ~CodePage() override { platform::Env::SetForTesting(nullptr); }
+  bool IsLeadByte(unsigned char c) override {
+    return doubleByte_ && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC));
+  }
+  void UpperCase(char* s) override {
+    for (; *s; ++s) {
+      unsigned char c = static_cast<unsigned char>(*s);
+      if (IsLeadByte(c)) {
+        if (!s[1]) break;
+        ++s;
+      } else if (c >= 'a' && c <= 'z') {
+        *s = static_cast<char>(c - ('a' - 'A'));
+      }
+    }
+  }
+
+ private:
+  bool doubleByte_;
 };
 
 }  // namespace loctest
