@@ -117,6 +117,42 @@ TEST_F(LineReadTest, KeyMatching) {
   EXPECT_EQ(Get("X"), "2");
 }
 
+// Code page 932 lead bytes.
+class Cp932Env : public platform::EnvWrapper {
+ public:
+  Cp932Env() : EnvWrapper(platform::Env::Get()) {}
+  bool IsLeadByte(unsigned char c) override { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+};
+
+TEST_F(LineReadTest, KeysAndValuesWithHighBytes) {
+  const std::string text = txttest::Crlf({"\x81KEY=1", "\x81KEY=2", "AB=5", "V=ab\x81", "\x81=x=3"});
+  // Single-byte: the high byte is a character of its own and the rest folds.
+  Open(text);
+  EXPECT_EQ(Get("\x81kex"), "1");
+  EXPECT_EQ(Get("\x81key"), "0:1");
+  EXPECT_EQ(Get("\x81Key"), "0:2");
+  EXPECT_EQ(Get("A\x81x"), "1");
+  EXPECT_EQ(Get("AB"), "0:5");
+  EXPECT_EQ(Get("V"), "0:ab\x81");
+  EXPECT_EQ(Get("\x81"), "0:x=3");
+
+  // Double-byte: "\x81K" is one character and is not folded; a character
+  // of the key cut by the end of the line's key is left out of the match; a
+  // lead byte takes the CR after it, so the value runs on to the LF.
+  Cp932Env env;
+  platform::Env::SetForTesting(&env);
+  Open(text);
+  EXPECT_EQ(Get("\x81key"), "1");
+  EXPECT_EQ(Get("\x81KEy"), "0:1");
+  EXPECT_EQ(Get("\x81Key"), "0:2");
+  EXPECT_EQ(Get("A\x81x"), "0:5");
+  EXPECT_EQ(Get("V"), "0:ab\x81\r\n");
+  // The lead byte takes the "=" too: the key ends at the second one.
+  EXPECT_EQ(Get("\x81"), "1");
+  EXPECT_EQ(Get("\x81=X"), "0:3");
+  platform::Env::SetForTesting(nullptr);
+}
+
 TEST_F(LineReadTest, SkippedLinesAndValues) {
   Open("# c\r\n\r\n\n   indented=1\r\n;x=2\r\n\tTAB=3\r\nA= lead and trail \r\nB=x\ry\r\nC=lf only\n");
   EXPECT_EQ(Get("\tTAB"), "0:3");  // a tab does not make a comment

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -28,6 +30,32 @@ class DoubleByteTest : public ::testing::Test {
 // Lead byte 0x81 with trail bytes that equal "," and "^".
 const char kLeadComma[] = "\x81,";
 const char kLeadCaret[] = "\x81^";
+
+// Bytes drawn mostly from those the scans stop at or step over: the
+// delimiters, NUL, lead bytes of code page 932 and high bytes that are not.
+std::string RandomBytes(std::mt19937& rng, size_t n) {
+  static const unsigned char kPick[] = {'a', 'Z', ',', ',', '\r', '=', ' ', 0x81, 0x9F, 0xE0, 0x80, 0xFF, 0x00};
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(kPick[rng() % sizeof kPick]);
+  return s;
+}
+
+// TxtSpanN over n bytes gives what TxtSpan gives over the same bytes with a
+// NUL after them, for every length around the 8- and 16-byte steps.
+void ExpectBoundedSpansAgree() {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 5000; ++round) {
+    std::string s = RandomBytes(rng, rng() % 70);
+    if (round % 2 == 0)  // long plain runs reach the word-wide steps
+      for (size_t i = 0; i < s.size(); ++i)
+        if (rng() % 8 != 0) s[i] = 'p';
+    for (char d : {',', '\r', '='}) {
+      const char delims[2] = {d, '\0'};
+      ASSERT_EQ(TxtSpanN(s.data(), s.size(), d), TxtSpan(s.c_str(), delims))
+          << "round " << round << ", delimiter " << static_cast<int>(d);
+    }
+  }
+}
 
 std::string Take(SubfieldCursor c) {
   char work[64];
@@ -59,6 +87,21 @@ TEST(ParseDecimalTest, WrapsIn32Bits) {
   EXPECT_EQ(ParseDecimal("18446744073709551617"), 1);
   // A high byte counts as a negative number.
   EXPECT_EQ(ParseDecimal("1\xff"), 10 + (-1 - 48));
+}
+
+TEST(ParseDecimalTest, MeasuredTextEndsAtItsLength) {
+  const char digits[] = "123456";
+  EXPECT_EQ(ParseDecimal(std::string_view(digits, 3)), 123);
+  EXPECT_EQ(ParseDecimal(std::string_view(digits, 0)), 0);
+  EXPECT_EQ(ParseDecimal(std::string_view(" -42,7", 4)), -42);
+  EXPECT_EQ(ParseDecimal(std::string_view("2 ,", 2)), 4);  // the blank folds in
+  EXPECT_EQ(ParseDecimal(std::string_view("12\0" "34", 5)), 12);  // a NUL ends it
+  EXPECT_EQ(ParseDecimal(std::string_view("4294967297,", 10)), 1);
+  EXPECT_EQ(ParseHex(std::string_view("0x1f", 1)), 0);
+  EXPECT_EQ(ParseHex(std::string_view("0x1f", 2)), 0);  // the prefix alone
+  EXPECT_EQ(ParseHex(std::string_view("0x1f,9", 4)), 31);
+  EXPECT_EQ(ParseHex(std::string_view("-0Xff", 5)), -255);
+  EXPECT_EQ(ParseHex(std::string_view("8 ", 2)), 8 * 16 + (32 - 87));
 }
 
 TEST(ParseHexTest, PrefixCaseAndSign) {
@@ -148,6 +191,18 @@ TEST(StringPrimitivesTest, SingleByte) {
   EXPECT_GT(TxtCompareNoCaseN("\xe4", "\xc4", 1), 0);  // no folding beyond ASCII
 }
 
+TEST(StringPrimitivesTest, BoundedSpan) {
+  ExpectBoundedSpansAgree();
+  const std::string s = std::string(20, 'a') + ",b";
+  EXPECT_EQ(TxtSpanN(s.data(), s.size(), ','), 20u);
+  EXPECT_EQ(TxtSpanN(s.data(), 19, ','), 19u);  // the range ends first
+  EXPECT_EQ(TxtSpanN(s.data(), 0, ','), 0u);
+  EXPECT_EQ(TxtSpanN("ab\0,", 4, ','), 2u);
+  EXPECT_EQ(TxtSpanN("x\r\n", 3, '\r'), 1u);
+  // A high byte that no code page here leads with is one character.
+  EXPECT_EQ(TxtSpanN("\x81,\x81,", 4, ','), 1u);
+}
+
 TEST(StringPrimitivesTest, TokenizeOverwritesDelimiter) {
   char s[] = ",,12,34,,5 6";
   char* save = nullptr;
@@ -203,6 +258,23 @@ TEST_F(DoubleByteTest, TrailBytesAreNotSeparators) {
   char* save = nullptr;
   EXPECT_STREQ(TxtTokenize(tok.data(), ",", &save), kLeadComma);
   EXPECT_STREQ(TxtTokenize(nullptr, ",", &save), "x");
+}
+
+TEST_F(DoubleByteTest, BoundedSpanSkipsTrailBytes) {
+  ExpectBoundedSpansAgree();
+  // A trail byte equal to the delimiter where the 8- and 16-byte steps end.
+  for (size_t lead : {6u, 7u, 8u, 14u, 15u, 16u, 30u}) {
+    std::string s = std::string(lead, 'a') + kLeadComma + std::string(20, 'b') + ",";
+    EXPECT_EQ(TxtSpanN(s.data(), s.size(), ','), s.size() - 1) << lead;
+  }
+  // Plain bytes after a double-byte character are still searched.
+  std::string t = std::string(kLeadComma) + std::string(40, 'c') + "=d";
+  EXPECT_EQ(TxtSpanN(t.data(), t.size(), '='), 42u);
+  // A lead byte in the last place stands alone; one before a NUL too.
+  const char u[] = "ab\x81,";
+  EXPECT_EQ(TxtSpanN(u, 3, ','), 3u);
+  EXPECT_EQ(TxtSpanN(u, 4, ','), 4u);
+  EXPECT_EQ(TxtSpanN("\x81\0,", 3, ','), 1u);
 }
 
 TEST_F(DoubleByteTest, NeverSplitsACharacter) {

@@ -55,7 +55,7 @@ int Require(GetValueFn getter, const char* key, const char* what, ValueBuffer* b
 }
 
 Msg& Msg::operator<<(std::string_view text) {
-  if (len_ + text.size() < sizeof buf_) {
+  if (!spilled_ && len_ + text.size() < sizeof buf_) {
     std::memcpy(buf_ + len_, text.data(), text.size());
     len_ += text.size();
   } else {
