@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/platform.h"
+#include "qvdf/resource/wordscan.h"
 #include "qvdf/text/lineread.h"
 #include "qvdf/text/textstr.h"
 
@@ -15,6 +17,57 @@ bool IsSkipped(const std::string& line) {
   if (line.empty()) return true;
   char c = line[0];
   return c == '#' || c == '\r' || c == '\n' || c == ' ' || c == ';';
+}
+
+// Bytes of the value before its NUL or its first CR that is a character of
+// its own; *lead is set when a double-byte character comes before that.
+// `limit` is where the line's own NUL terminator sits.
+size_t ValueLength(const char* value, const char* limit, bool* lead) {
+  using namespace wordscan;
+  platform::Env* env = nullptr;
+  const char* p = value;
+  for (;;) {
+    if (limit - p >= 8) {
+      uint64_t w = Load8(p);
+      uint64_t m = HasHigh(w) | HasByte(w, '\0') | HasByte(w, '\r');
+      if (m == 0) {
+        p += 8;
+        continue;
+      }
+      p += BytesBefore(m);
+    }
+    auto c = static_cast<unsigned char>(*p);
+    if (c == '\0' || c == '\r') break;
+    // No code page has a lead byte below 0x80.
+    if (c >= 0x80 && p[1] != '\0') {
+      if (!env) env = platform::Env::Get();
+      if (env->IsLeadByte(c)) {
+        *lead = true;
+        p += 2;
+        continue;
+      }
+    }
+    ++p;
+  }
+  return static_cast<size_t>(p - value);
+}
+
+inline unsigned char FoldAscii(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
+// Whether the line's key (n bytes, no NUL among them) matches `key` without
+// regard to case. Plain ASCII is compared here; a byte from 0x80 on either
+// side leaves the whole comparison to the double-byte aware one.
+bool KeyMatches(const char* line, size_t n, const char* key) {
+  for (size_t i = 0; i < n; ++i) {
+    auto a = static_cast<unsigned char>(line[i]);
+    auto b = static_cast<unsigned char>(key[i]);
+    if (a >= 0x80 || b >= 0x80) return TxtCompareNoCaseN(line, key, n) == 0;
+    // A key that ends early meets a non-NUL byte of the line here.
+    if (FoldAscii(a) != FoldAscii(b)) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -44,18 +97,21 @@ int GetLineValue(LineCursor* cur, LineSourceFn next, const char* key, char* buf,
     size_t n = static_cast<size_t>(eq - line);
     // Over n bytes only: a key that the line's key begins is accepted, as
     // the text reader does.
-    if (TxtCompareNoCaseN(line, key, n) != 0) return kValueOtherKey;
+    if (!KeyMatches(line, n, key)) return kValueOtherKey;
     value = eq + 1;
   }
-  size_t len = std::strlen(value);
-  if (const char* cr = TxtFindChar(value, '\r')) len = static_cast<size_t>(cr - value);
+  bool lead = false;
+  size_t len = ValueLength(value, line + cur->line.size(), &lead);
 
   if (buf && size > 0) {
     // Only as far as the value goes: callers hand in buffers of a line's
     // full size, and filling all of them for every value would be slow.
     size_t n = std::min(len, static_cast<size_t>(size - 1));
-    std::string cut(value, len);
-    TxtCopyN(buf, cut.c_str(), n);
+    // Without a double-byte character no cut can split one.
+    if (lead)
+      TxtCopyN(buf, value, n);
+    else
+      std::memcpy(buf, value, n);
     buf[n] = '\0';
   }
   cur->current = false;

@@ -1,44 +1,53 @@
 // Conversion of single lines between the text-table form and the string
-// literals of a resource script.
+// literals of a resource script. Both directions copy eight bytes at a time
+// while none of them needs a look; only quotes, backslashes, line ends and
+// bytes from 0x80 (which may open a double-byte character) are handled one
+// by one.
 #include "qvdf/resource/rc2line.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
-#include <vector>
 
 #include "platform/platform.h"
-#include "qvdf/text/textstr.h"
+#include "qvdf/resource/wordscan.h"
 
 namespace {
 
 constexpr size_t kTerminatorLength = sizeof(kRc2LineTerminator) - 1;
 
-// No code page has a lead byte below 0x80, so plain ASCII skips the lookup.
-bool IsLead(char c) {
-  auto b = static_cast<unsigned char>(c);
-  return b >= 0x80 && platform::Env::Get()->IsLeadByte(b);
+using wordscan::BytesBefore;
+using wordscan::HasByte;
+using wordscan::Load8;
+
+// Non-zero when some byte of w is a quote, a backslash or from 0x80.
+constexpr uint64_t NeedsLook(uint64_t w) {
+  return wordscan::HasHigh(w) | HasByte(w, '"') | HasByte(w, '\\');
 }
 
-// Bytes the literal loops copy as they are, in runs.
-bool IsPlain(char c) {
-  return static_cast<unsigned char>(c) < 0x80 && c != '"' && c != '\\';
+// Whether b opens a double-byte character. No code page has a lead byte
+// below 0x80, so plain ASCII never asks; the platform is looked up once.
+inline bool IsLead(unsigned char b, platform::Env** env) {
+  if (b < 0x80) return false;
+  if (!*env) *env = platform::Env::Get();
+  return (*env)->IsLeadByte(b);
+}
+
+inline bool IsIndent(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+
+// Bytes before the first CR or LF (all of them when there is none).
+size_t LineEnd(const char* p, size_t n) {
+  if (const void* cr = std::memchr(p, '\r', n)) n = static_cast<size_t>(static_cast<const char*>(cr) - p);
+  if (const void* lf = std::memchr(p, '\n', n)) n = static_cast<size_t>(static_cast<const char*>(lf) - p);
+  return n;
 }
 
 // Start of the last terminator before `end`, or npos. A plain search is
 // safe: inside a literal every real backslash is doubled, so a trail byte
 // can never complete a terminator.
-size_t FindLastTerminator(const std::string& s, size_t end) {
-  if (end < kTerminatorLength) return std::string::npos;
+size_t FindLastTerminator(std::string_view s, size_t end) {
+  if (end < kTerminatorLength) return std::string_view::npos;
   return s.rfind(kRc2LineTerminator, end - kTerminatorLength);
-}
-
-// The part of the line the two tests look at: up to `end` or a NUL byte,
-// leading white space skipped. Neither "//" nor "0," has a letter, so the
-// tests need no lower-case copy.
-void TestRange(const std::string& raw, size_t end, size_t* from, size_t* to) {
-  size_t nul = raw.find('\0');
-  *to = nul < end ? nul : end;
-  *from = 0;
-  while (*from < *to && IsRc2Space(raw[*from])) ++*from;
 }
 
 }  // namespace
@@ -47,98 +56,140 @@ bool IsRc2Space(char c) {
   return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\n';
 }
 
-void AppendRc2ScriptLine(const std::string& txtLine, std::string* out) {
-  size_t end = txtLine.find_first_of("\r\n");
-  if (end == std::string::npos) end = txtLine.size();
-  if (end == 0) return;
+char* EncodeRc2ScriptLine(std::string_view line, char* d) {
+  const char* p = line.data();
+  const size_t n = line.size();
+  if (n == 0 || p[0] == '\r' || p[0] == '\n') return d;
 
-  if (txtLine[0] == '#' || txtLine[0] == ';') {
-    out->append("//");
-    out->append(txtLine, 1, end - 1);
-    out->append("\r\n");
-    return;
+  if (p[0] == '#' || p[0] == ';') {
+    size_t end = LineEnd(p, n);
+    *d++ = '/';
+    *d++ = '/';
+    std::memcpy(d, p + 1, end - 1);
+    d += end - 1;
+    *d++ = '\r';
+    *d++ = '\n';
+    return d;
   }
 
   size_t i = 0;
-  while (i < end && IsRc2Space(txtLine[i])) ++i;
-  out->append(txtLine, 0, i);
-  out->push_back('"');
-  while (i < end) {
-    size_t run = i;
-    while (run < end && IsPlain(txtLine[run])) ++run;
-    if (run > i) {
-      out->append(txtLine, i, run - i);
-      i = run;
-      continue;
+  while (i < n && IsIndent(p[i])) *d++ = p[i++];
+  *d++ = '"';
+  platform::Env* env = nullptr;
+  while (i < n) {
+    if (i + 8 <= n) {
+      uint64_t w = Load8(p + i);
+      uint64_t m = NeedsLook(w) | HasByte(w, '\r') | HasByte(w, '\n');
+      // All eight bytes are stored at once; those from the mark on are
+      // written over or lie past the end finally returned.
+      std::memcpy(d, &w, 8);
+      if (m == 0) {
+        d += 8;
+        i += 8;
+        continue;
+      }
+      size_t k = BytesBefore(m);
+      d += k;
+      i += k;
     }
-    char c = txtLine[i];
-    if (IsLead(c) && i + 1 < end) {
-      out->append(txtLine, i, 2);
+    char c = p[i];
+    if (c == '\r' || c == '\n') break;
+    if (IsLead(static_cast<unsigned char>(c), &env) && i + 1 < n && p[i + 1] != '\r' &&
+        p[i + 1] != '\n') {
+      *d++ = c;
+      *d++ = p[i + 1];
       i += 2;
       continue;
     }
-    if (c == '"' || c == '\\') out->push_back(c);
-    out->push_back(c);
+    if (c == '"' || c == '\\') *d++ = c;
+    *d++ = c;
     ++i;
   }
-  out->append(kRc2LineTerminator);
-  out->append("\r\n");
+  std::memcpy(d, kRc2LineTerminator, kTerminatorLength);
+  d += kTerminatorLength;
+  *d++ = '\r';
+  *d++ = '\n';
+  return d;
 }
 
-bool DecodeRc2ScriptLine(const std::string& raw, std::string* out) {
-  size_t end = raw.size();
-  while (end > 0 && (raw[end - 1] == '\n' || raw[end - 1] == '\r')) --end;
+void AppendRc2ScriptLine(std::string_view txtLine, std::string* out) {
+  size_t old = out->size();
+  out->resize(old + Rc2ScriptRoom(txtLine.size()));
+  char* end = EncodeRc2ScriptLine(txtLine, out->data() + old);
+  out->resize(static_cast<size_t>(end - out->data()));
+}
 
-  size_t from = 0, to = 0;
-  TestRange(raw, end, &from, &to);
-  if (to - from >= 2 && raw[from] == '/' && raw[from + 1] == '/') {
+bool DecodeRc2ScriptLine(std::string_view raw, std::string* out) {
+  const char* p = raw.data();
+  size_t end = raw.size();
+  while (end > 0 && (p[end - 1] == '\n' || p[end - 1] == '\r')) --end;
+
+  // The part of the line the two tests look at: up to `end` or a NUL byte,
+  // leading white space skipped. Neither "//" nor "0," has a letter, so the
+  // tests need no lower-case copy.
+  size_t to = end;
+  if (const void* nul = std::memchr(p, '\0', raw.size()))
+    to = std::min(to, static_cast<size_t>(static_cast<const char*>(nul) - p));
+  size_t from = 0;
+  while (from < to && IsRc2Space(p[from])) ++from;
+
+  if (to - from >= 2 && p[from] == '/' && p[from + 1] == '/') {
     // "#", the characters from the second one up to the first "/" among
     // them, then what follows that "/": for a line that begins with "//"
     // this is "#" and everything after the "//".
-    size_t stop = raw.find_first_of("\r\n");
-    if (stop == std::string::npos) stop = raw.size();
+    size_t stop = LineEnd(p, raw.size());
     size_t slash = raw.find('/', 1);
-    std::string text("#");
-    if (slash != std::string::npos && slash < stop) {
-      text.append(raw, 1, slash - 1);
-      text.append(raw, slash + 1, stop - slash - 1);
+    out->assign(1, '#');
+    if (slash != std::string_view::npos && slash < stop) {
+      out->append(p + 1, slash - 1);
+      out->append(p + slash + 1, stop - slash - 1);
     }
-    text.append("\r\n");
-    *out = std::move(text);
+    out->append("\r\n");
     return true;
   }
 
-  size_t quote = raw.find('"', from);
-  size_t upTo = quote < to ? quote : to;
+  size_t upTo = to;
+  if (const void* quote = std::memchr(p + from, '"', to - from))
+    upTo = static_cast<size_t>(static_cast<const char*>(quote) - p);
   for (size_t k = from; k + 1 < upTo; ++k)
-    if (raw[k] == '0' && raw[k + 1] == ',') return false;
+    if (p[k] == '0' && p[k + 1] == ',') return false;
 
   size_t stop = FindLastTerminator(raw, end);
-  if (stop == std::string::npos) stop = end;
-  std::string text;
-  text.reserve(stop + 2);
+  if (stop == std::string_view::npos) stop = end;
+  // The text is never longer than the literal it came from.
+  out->resize(stop + 2);
+  char* d = out->data();
   size_t i = 0;
-  while (i < stop && IsRc2Space(raw[i])) text.push_back(raw[i++]);
-  if (i < stop && raw[i] == '"') ++i;
+  while (i < stop && IsRc2Space(p[i])) *d++ = p[i++];
+  if (i < stop && p[i] == '"') ++i;
+  platform::Env* env = nullptr;
   while (i < stop) {
-    size_t run = i;
-    while (run < stop && IsPlain(raw[run])) ++run;
-    if (run > i) {
-      text.append(raw, i, run - i);
-      i = run;
-      continue;
+    if (i + 8 <= stop) {
+      uint64_t w = Load8(p + i);
+      uint64_t m = NeedsLook(w);
+      std::memcpy(d, &w, 8);
+      if (m == 0) {
+        d += 8;
+        i += 8;
+        continue;
+      }
+      size_t k = BytesBefore(m);
+      d += k;
+      i += k;
     }
-    char c = raw[i];
-    if (IsLead(c) && i + 1 < stop) {
-      text.append(raw, i, 2);
+    char c = p[i];
+    if (IsLead(static_cast<unsigned char>(c), &env) && i + 1 < stop) {
+      *d++ = c;
+      *d++ = p[i + 1];
       i += 2;
       continue;
     }
-    if ((c == '"' || c == '\\') && i + 1 < stop && raw[i + 1] == c) ++i;
-    text.push_back(c);
+    if ((c == '"' || c == '\\') && i + 1 < stop && p[i + 1] == c) ++i;
+    *d++ = c;
     ++i;
   }
-  text.append("\r\n");
-  *out = std::move(text);
+  *d++ = '\r';
+  *d++ = '\n';
+  out->resize(static_cast<size_t>(d - out->data()));
   return true;
 }

@@ -2,8 +2,10 @@
 // into a temporary file, which is then converted line by line into the
 // script and removed.
 #include <cstring>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 #include "qvdf/resource/rc2.h"
@@ -40,14 +42,36 @@ void RemoveTemp() {
   w.tempPath.clear();
 }
 
-// Writes the whole of *pending; false when fewer bytes went out.
-bool Flush(platform::FileHandle dst, std::string* pending) {
-  if (pending->empty()) return true;
-  long n = platform::Env::Get()->WriteFile(dst, pending->data(), pending->size());
-  bool ok = n >= 0 && static_cast<size_t>(n) == pending->size();
-  pending->clear();
-  return ok;
-}
+// Pending script output: a fixed buffer with room for a chunk and one more
+// line of the longest kind, so a line is encoded straight into it.
+class ScriptOut {
+ public:
+  ScriptOut() : buf_(new char[kCapacity]) {}
+  size_t size() const { return used_; }
+  void Append(std::string_view s) {
+    std::memcpy(buf_.get() + used_, s.data(), s.size());
+    used_ += s.size();
+  }
+  void AppendLine(std::string_view txtLine) {
+    used_ = static_cast<size_t>(EncodeRc2ScriptLine(txtLine, buf_.get() + used_) - buf_.get());
+  }
+  // Writes everything pending; false when fewer bytes went out.
+  bool Flush(platform::FileHandle dst) {
+    if (used_ == 0) return true;
+    long n = platform::Env::Get()->WriteFile(dst, buf_.get(), used_);
+    bool ok = n >= 0 && static_cast<size_t>(n) == used_;
+    used_ = 0;
+    return ok;
+  }
+
+  // Room for the chunk, the longest line and everything written after the
+  // last line: the closing lines, a suffix and the enabled products line.
+  static constexpr size_t kCapacity = kFlushSize + Rc2ScriptRoom(kMaxLineLength) + 1024;
+
+ private:
+  std::unique_ptr<char[]> buf_;
+  size_t used_ = 0;
+};
 
 // The carry's suffix, bounded and upper-cased.
 std::string UpperSuffix(const Rc2Carry* carry) {
@@ -143,9 +167,10 @@ int FinishRc2Output(const char* name, MessageFn msg, Rc2Carry* carry) {
 int ConvertTxtToRc2(platform::FileHandle src, platform::FileHandle dst, int version,
                     MessageFn msg, const Rc2Carry* carry) {
   const std::string suffix = UpperSuffix(carry);
-  std::string out;
-  out.reserve(kFlushSize + 1024);
-  out.append(kTableResourceName).append(suffix).append(" RCDATA BEGIN\r\n");
+  ScriptOut out;
+  out.Append(kTableResourceName);
+  out.Append(suffix);
+  out.Append(" RCDATA BEGIN\r\n");
 
   TextInput in(src);
   std::string line;
@@ -161,22 +186,24 @@ int ConvertTxtToRc2(platform::FileHandle src, platform::FileHandle dst, int vers
     if (line.compare(0, kEnabledPrefixLength, kEnabledPrefix) == 0) {
       size_t end = line.find_first_of("\r\n");
       if (end == std::string::npos) end = line.size();
-      enabled = line.substr(kEnabledPrefixLength, end - kEnabledPrefixLength) + "\r\n";
+      enabled.assign(line, kEnabledPrefixLength, end - kEnabledPrefixLength).append("\r\n");
     }
-    AppendRc2ScriptLine(line, &out);
-    if (out.size() >= kFlushSize && !Flush(dst, &out)) {
+    out.AppendLine(line);
+    if (out.size() >= kFlushSize && !out.Flush(dst)) {
       ok = false;
       break;
     }
   }
   if (ok) {
-    out.append("0,\r\nEND\r\n");
+    out.Append("0,\r\nEND\r\n");
     if (version > 3) {
-      out.append(kEnabledProductsResourceName).append(suffix).append(" RCDATA BEGIN\r\n");
-      out.append(enabled);
-      out.append("0,0,0,0\r\nEND\r\n");
+      out.Append(kEnabledProductsResourceName);
+      out.Append(suffix);
+      out.Append(" RCDATA BEGIN\r\n");
+      out.Append(enabled);
+      out.Append("0,0,0,0\r\nEND\r\n");
     }
-    ok = Flush(dst, &out);
+    ok = out.Flush(dst);
   }
   if (!ok) {
     SendMessage(msg, kLevelError, "Failure writing target rc2 file ");
