@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +21,7 @@
 
 #include "platform/platform.h"
 #include "qvdf/store/store.h"
+#include "qvdf/text/txtwriter_impl.h"
 #include "qvutil/errlog.h"
 #include "qvutil/options.h"
 
@@ -631,4 +634,91 @@ TEST_F(TxtWriterTest, EnabledProductsAreTheOrOfEverySystemForEachOutput) {
     if (l.rfind("SYSTEMEX1=", 0) == 0) ex1.push_back(l);
   EXPECT_EQ(ex1, (std::vector<std::string>{"SYSTEMEX1=8,0X1,0Xffffffff,0X0,0X0,0X0,0X0,0X0,0X0",
                                            "SYSTEMEX1=8,0X2,0X0,0X0,0X0,0X0,0X0,0X0,0X80000000"}));
+}
+
+TEST_F(TxtWriterTest, NumbersOfEveryLengthAndSignAreWrittenInFull) {
+  ASSERT_EQ(AddSystem(&db_, 1, Sys(SystemBuf(1, "A"))), 0);
+  const std::vector<int32_t> values = {0,         9,          10,        99,        100,
+                                       999,       1000,       65535,     99999,     100000,
+                                       999999999, 1000000000, INT32_MAX, -1,        -9,
+                                       -10,       -100,       -99999,    -1000000000, INT32_MIN};
+  const int n = static_cast<int>(values.size());
+  std::vector<char> b = ListBuf(1, 0, n);
+  auto* r = reinterpret_cast<FieldListRecord*>(b.data());
+  for (int j = 0; j < n; ++j) {
+    FieldRecord& f = ListFields(r)[j];
+    f.nFieldValue = values[j];
+    f.dwMapCode = static_cast<uint32_t>(values[n - 1 - j]);
+    f.dwAttributes = static_cast<uint32_t>(values[j]);
+  }
+  ASSERT_EQ(AddFieldList(&db_, 0, List(b)), 0);
+
+  std::string out = Path("n.txt");
+  ASSERT_EQ(Write(3, out), 0);
+  std::vector<std::string> fields;
+  for (const std::string& l : Lines(out))
+    if (l.rfind("FIELD=", 0) == 0) fields.push_back(l);
+  ASSERT_EQ(fields.size(), values.size());
+  for (int j = 0; j < n; ++j) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%x", static_cast<uint32_t>(values[j]));
+    EXPECT_EQ(fields[j], "FIELD=" + std::to_string(j + 1) + ",\"F\",\"f" + std::to_string(j + 1) +
+                             "\"," + std::to_string(j + 1) + ",C," + std::to_string(values[j]) +
+                             ",0,,,0X" + hex + ",0," + std::to_string(values[n - 1 - j]));
+  }
+}
+
+TEST_F(TxtWriterTest, OutputLargerThanTheWriteBufferKeepsEveryLineWhole) {
+  ASSERT_EQ(AddSystem(&db_, 1, Sys(SystemBuf(1, "A"))), 0);
+  // About 140 bytes a line: the field lines alone pass 64 KiB twice.
+  const int n = 1000;
+  std::vector<char> b = ListBuf(1, 0, n);
+  auto* r = reinterpret_cast<FieldListRecord*>(b.data());
+  for (int j = 0; j < n; ++j) {
+    FieldRecord& f = ListFields(r)[j];
+    Put(f.szName, std::string(60, static_cast<char>('a' + j % 26)) + std::to_string(j % 1000));
+    Put(f.szLabel, std::string(32, static_cast<char>('A' + j % 26)));
+  }
+  ASSERT_EQ(AddFieldList(&db_, 0, List(b)), 0);
+
+  std::string out = Path("big.txt");
+  ASSERT_EQ(Write(2, out), 0);
+  std::vector<std::string> lines = Lines(out);
+  std::vector<std::string> fields;
+  for (const std::string& l : lines)
+    if (l.rfind("FIELD=", 0) == 0) fields.push_back(l);
+  ASSERT_EQ(fields.size(), static_cast<size_t>(n));
+  for (int j = 0; j < n; ++j) {
+    std::string name = std::string(60, static_cast<char>('a' + j % 26)) + std::to_string(j % 1000);
+    ASSERT_EQ(fields[j], "FIELD=" + std::to_string(j + 1) + ",\"" +
+                             std::string(32, static_cast<char>('A' + j % 26)) + "\",\"" + name +
+                             "\"," + std::to_string(static_cast<int16_t>(j + 1)) +
+                             ",C,0,0,,,0X0,0")
+        << j;
+  }
+  EXPECT_EQ(lines.back(), "# Processing completed successfully");
+}
+
+TEST(TxtWriterText, LineBreakingBytesCountOnlyBeforeTheNul) {
+  // Every position of a field as wide as the widest, and the three bytes
+  // that would break a line.
+  for (size_t pos = 0; pos < 64; ++pos) {
+    for (char bad : {'\r', '\n', '\x1a'}) {
+      char field[64];
+      std::memset(field, 'x', sizeof field);
+      field[pos] = bad;
+      EXPECT_FALSE(txtw::Writable(field, sizeof field)) << pos << " " << int(bad);
+      EXPECT_FALSE(txtw::Writable(field, pos + 1)) << pos << " " << int(bad);
+      // Past the field's width it is not looked at.
+      EXPECT_TRUE(txtw::Writable(field, pos)) << pos;
+      // Past the NUL it is padding, not text.
+      if (pos > 0) {
+        field[pos - 1] = '\0';
+        EXPECT_TRUE(txtw::Writable(field, sizeof field)) << pos << " " << int(bad);
+      }
+    }
+  }
+  // Other control bytes and high bytes are text.
+  const char other[22] = "\x01\x1b\x1f\x7f\x80\xff\t\x0b\x0c \x19\x1c\x0e\x0f\x10";
+  EXPECT_TRUE(txtw::Writable(other, sizeof other));
 }
