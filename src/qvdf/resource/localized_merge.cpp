@@ -14,7 +14,16 @@ constexpr char kIgnoreLocal[] = "@IGNORE_LOCAL@";
 constexpr char kKeyStart[] = "LOCALIZED_";
 constexpr char kQuotedKeyStart[] = "\"\"LOCALIZED_";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+// The blanks around a string-table key, by byte.
+struct BlankBytes {
+  bool is[256] = {};
+  constexpr BlankBytes() {
+    is[static_cast<unsigned char>(' ')] = is[static_cast<unsigned char>('\t')] = true;
+    is[static_cast<unsigned char>('\n')] = is[static_cast<unsigned char>('\r')] = true;
+  }
+  bool operator()(char c) const { return is[static_cast<unsigned char>(c)]; }
+};
+constexpr BlankBytes IsBlank;
 
 void Warn(localized::WarningQueue* q, std::FILE* f, const char* what, std::string_view line) {
   q->Add(what);
