@@ -75,6 +75,17 @@ TEST(Rc2ScriptLine, RoundTripsTrickyText) {
   }
 }
 
+// No lead bytes at all, as in a single-byte code page.
+class NoLeadEnv : public platform::EnvWrapper {
+ public:
+  NoLeadEnv() : EnvWrapper(platform::DefaultEnv()) {}
+  bool IsLeadByte(unsigned char) override { return false; }
+};
+platform::Env& NoLeadBytes() {
+  static NoLeadEnv env;
+  return env;
+}
+
 // Shift-JIS lead bytes: a trail byte that is a backslash is not doubled.
 class ShiftJisEnv : public platform::EnvWrapper {
  public:
@@ -93,6 +104,69 @@ TEST(Rc2ScriptLine, DoubleByteCharactersPassWhole) {
   // A lead byte at the very end has no trail byte to take.
   EXPECT_EQ(Script("B=\x83\r\n"), "\"B=\x83\\r\\n\",\r\n");
   EXPECT_EQ(Text("\"B=\x83\\r\\n\",\r\n"), "B=\x83\r\n");
+}
+
+// A quote or backslash at every position of lines of every length around
+// the eight-byte steps the conversions take.
+TEST(Rc2ScriptLine, EscapesAtEveryPositionOfEveryLength) {
+  for (size_t len = 1; len <= 26; ++len) {
+    for (size_t pos = 0; pos < len; ++pos) {
+      for (char c : {'"', '\\'}) {
+        std::string text(len, 'a');
+        text[pos] = c;
+        std::string literal = text;
+        literal.insert(pos, 1, c);
+        const std::string script = "\"" + literal + "\\r\\n\",\r\n";
+        ASSERT_EQ(Script(text + "\r\n"), script) << len << " " << pos;
+        ASSERT_EQ(Text(script), text + "\r\n") << len << " " << pos;
+      }
+    }
+  }
+  // Two escapes in one step, and a run of them.
+  EXPECT_EQ(Script("AB\"C\\D\"EFGH\r\n"), "\"AB\"\"C\\\\D\"\"EFGH\\r\\n\",\r\n");
+  EXPECT_EQ(Text(std::string(17, '"') + "\\r\\n\",\r\n"), std::string(8, '"') + "\r\n");
+}
+
+TEST(Rc2ScriptLine, TheFirstCarriageReturnOrLineFeedEndsTheLine) {
+  for (size_t pos = 0; pos < 20; ++pos) {
+    for (char end : {'\r', '\n'}) {
+      std::string text = "K=" + std::string(18, 'v');
+      std::string line = text;
+      line[pos] = end;
+      line += "tail\r\n";
+      const std::string kept = text.substr(0, pos);
+      ASSERT_EQ(Script(line), pos == 0 ? "" : "\"" + kept + "\\r\\n\",\r\n") << pos;
+    }
+  }
+  EXPECT_EQ(Script("#comment\rmore\n"), "//comment\r\n");
+  EXPECT_EQ(Script(";x\ny\r\n"), "//x\r\n");
+}
+
+TEST(Rc2ScriptLine, NulAndHighBytesAreDataInBothDirections) {
+  rctest::ScopedEnv scoped(&NoLeadBytes());
+  const std::string text("N=\xE9\xFF\x80quoted\"\xA5\\\0\x01zz\r\n", 20);
+  const std::string script("\"N=\xE9\xFF\x80quoted\"\"\xA5\\\\\0\x01zz\\r\\n\",\r\n", 29);
+  EXPECT_EQ(Script(text), script);
+  EXPECT_EQ(Text(script), text);
+  // A NUL ends the part tested for the end-of-data line, not the text.
+  EXPECT_EQ(Text(std::string(" \0 0,\r\n", 7)), std::string(" \0 0,\r\n", 7));
+  EXPECT_EQ(Text(std::string("0,\0\r\n", 5)), "<end>");
+}
+
+// Lead bytes on both sides of an eight-byte step.
+TEST(Rc2ScriptLine, DoubleByteCharactersAcrossWordEdges) {
+  ShiftJisEnv env;
+  rctest::ScopedEnv scoped(&env);
+  for (size_t pos = 0; pos < 12; ++pos) {
+    // 0x83 0x5C then a real backslash and a quote.
+    std::string text = "A=" + std::string(pos, 'x') + "\x83\x5C\\\"yyyyyyyy";
+    std::string literal = "A=" + std::string(pos, 'x') + "\x83\x5C\\\\\"\"yyyyyyyy";
+    const std::string script = "\"" + literal + "\\r\\n\",\r\n";
+    ASSERT_EQ(Script(text + "\r\n"), script) << pos;
+    ASSERT_EQ(Text(script), text + "\r\n") << pos;
+  }
+  // A lead byte right before the line end stands alone.
+  EXPECT_EQ(Script("C=12345678\x83\rX\r\n"), "\"C=12345678\x83\\r\\n\",\r\n");
 }
 
 }  // namespace

@@ -190,4 +190,71 @@ TEST_F(Rc2ReaderTest, KeyComparedOverTheLinesKeyLength) {
   EXPECT_EQ(Get("ANY"), "3");
 }
 
+TEST_F(Rc2ReaderTest, ValueEndsAtItsFirstCarriageReturnOrNul) {
+  // A CR or NUL at every position of a value longer than two words.
+  const std::string value = "0123456789abcdefghij";
+  std::string script = "_ZELM_ITB_TABLE_ RCDATA BEGIN\r\n";
+  for (size_t pos = 0; pos < value.size(); ++pos) {
+    for (char stop : {'\r', '\0'}) {
+      std::string v = value;
+      v[pos] = stop;
+      script += "\"V=" + v + "\\r\\n\",\r\n";
+    }
+  }
+  ASSERT_EQ(Open(script + "0,\r\n"), 0);
+  for (size_t pos = 0; pos < value.size(); ++pos) {
+    ASSERT_EQ(Get("V"), value.substr(0, pos)) << pos;
+    ASSERT_EQ(Get("V"), value.substr(0, pos)) << pos;
+  }
+  EXPECT_EQ(Get("V"), "<end>");
+}
+
+TEST_F(Rc2ReaderTest, NulBeforeTheEqualsSignLeavesNoKey) {
+  std::string line = "\"KX=1\\r\\n\",\r\n";
+  line[2] = '\0';
+  ASSERT_EQ(Open("_ZELM_ITB_TABLE_ RCDATA BEGIN\r\n" + line + "0,\r\n"), 0);
+  EXPECT_EQ(Get("K"), "<other>");
+  EXPECT_EQ(Get(""), "K");
+}
+
+// Shift-JIS lead bytes for the value getter.
+class LeadEnv : public platform::EnvWrapper {
+ public:
+  LeadEnv() : EnvWrapper(platform::DefaultEnv()) {}
+  bool IsLeadByte(unsigned char c) override { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+};
+
+TEST_F(Rc2ReaderTest, DoubleByteValuesAreNeitherCutAtATrailByteNorSplit) {
+  LeadEnv env;
+  rctest::ScopedEnv scoped(&env);
+  // 0x83 0x0D is one character: its trail byte does not end the value.
+  ASSERT_EQ(Open("_ZELM_ITB_TABLE_ RCDATA BEGIN\r\n"
+                 "\"A=xy\x83\rz\rw\\r\\n\",\r\n"
+                 "\"B=ab\x83\x41" "cd\\r\\n\",\r\n"
+                 "\"B=ab\x83\x41" "cd\\r\\n\",\r\n"
+                 "\"\x83=1\\r\\n\",\r\n"
+                 "0,\r\n"),
+            0);
+  EXPECT_EQ(Get("A"), "xy\x83\rz");
+  // Room for three bytes cuts before the double-byte character, not inside.
+  EXPECT_EQ(Get("B", 4), "ab");
+  EXPECT_EQ(Get("B", 5), "ab\x83\x41");
+  // The "=" is the trail byte of the line's first character: no key.
+  EXPECT_EQ(Get("X"), "<other>");
+  EXPECT_EQ(Get(""), "\x83=1");
+}
+
+TEST_F(Rc2ReaderTest, KeysWithHighBytesInASingleByteCodePage) {
+  ASSERT_EQ(Open("_ZELM_ITB_TABLE_ RCDATA BEGIN\r\n"
+                 "\"\xC4X=1\\r\\n\",\r\n\"\xC4X=2\\r\\n\",\r\n\"Key=3\\r\\n\",\r\n0,\r\n"),
+            0);
+  // Case folds ASCII letters only.
+  EXPECT_EQ(Get("\xE4X"), "<other>");
+  EXPECT_EQ(Get("\xC4x"), "1");
+  EXPECT_EQ(Get("\xC4"), "<other>");
+  EXPECT_EQ(Get("\xC4XY"), "2");
+  EXPECT_EQ(Get("KEY"), "3");
+}
+
 }  // namespace
+

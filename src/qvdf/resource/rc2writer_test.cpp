@@ -180,4 +180,46 @@ TEST_F(Rc2WriterTest, AbandonedOutputLeavesNothing) {
   EXPECT_FALSE(std::filesystem::exists(Path("out.rc2")));
 }
 
+TEST_F(Rc2WriterTest, CtrlZEndsALineAndAtALinesStartTheTable) {
+  EXPECT_EQ(Convert("A=1\x1a" "B=2\r\nC=3\r\n\x1a" "D=4\r\n", 3, ""),
+            "_ZELM_ITB_TABLE_ RCDATA BEGIN\r\n"
+            "\"A=1\\r\\n\",\r\n\"B=2\\r\\n\",\r\n\"C=3\\r\\n\",\r\n"
+            "0,\r\nEND\r\n");
+}
+
+TEST_F(Rc2WriterTest, LinesUpToTheLineLimitAndOneByteMore) {
+  // The limit counts the whole line with its CR LF.
+  std::string fits = "A=" + std::string(64 * 1024 - 4, 'f');
+  EXPECT_EQ(Convert(fits + "\r\n", 3, ""),
+            "_ZELM_ITB_TABLE_ RCDATA BEGIN\r\n\"" + fits + "\\r\\n\",\r\n0,\r\nEND\r\n");
+  EXPECT_TRUE(Recorded().empty());
+  EXPECT_EQ(Convert("B=1\r\n" + fits + "x\r\nC=2\r\n", 3, ""), "<rc 4>");
+  ASSERT_EQ(Recorded().size(), 1u);
+  EXPECT_EQ(Recorded()[0], std::make_pair(100, std::string("***ERROR: Line too long")));
+}
+
+TEST_F(Rc2WriterTest, ScriptLargerThanTheWriteBufferIsWholeAndTheLastProductsLineCounts) {
+  // Lines of every kind, together several times the size written at once.
+  std::string txt, body;
+  for (int i = 0; i < 4000; ++i) {
+    std::string n = std::to_string(i);
+    txt += "# note " + n + "\r\n";
+    body += "// note " + n + "\r\n";
+    txt += "  NAME=\"" + n + "\",C:\\d" + n + "\\" + std::string(i % 40, 'p') + "\r\n";
+    body += "  \"NAME=\"\"" + n + "\"\",C:\\\\d" + n + "\\\\" + std::string(i % 40, 'p') +
+            "\\r\\n\",\r\n";
+    txt += "\r\n";
+  }
+  txt += "ENABLEDPRODUCTS=8L,0X1L\r\nENABLEDPRODUCTS=8L,0X2L\rjunk\r\nEND=1";
+  body += "\"ENABLEDPRODUCTS=8L,0X1L\\r\\n\",\r\n\"ENABLEDPRODUCTS=8L,0X2L\\r\\n\",\r\n"
+          "\"END=1\\r\\n\",\r\n";
+  std::string out = Convert(txt, 4, "");
+  ASSERT_GT(out.size(), 4u * 64 * 1024);
+  EXPECT_TRUE(out == "_ZELM_ITB_TABLE_ RCDATA BEGIN\r\n" + body +
+                         "0,\r\nEND\r\n"
+                         "_ZELM_ITB_ENABLED_PRODUCTS_ RCDATA BEGIN\r\n"
+                         "8L,0X2L\r\n0,0,0,0\r\nEND\r\n");
+}
+
 }  // namespace
+
