@@ -23,19 +23,10 @@ bool IsSkipped(const std::string& line) {
 // its own; *lead is set when a double-byte character comes before that.
 // `limit` is where the line's own NUL terminator sits.
 size_t ValueLength(const char* value, const char* limit, bool* lead) {
-  using namespace wordscan;
   platform::Env* env = nullptr;
   const char* p = value;
   for (;;) {
-    if (limit - p >= 8) {
-      uint64_t w = Load8(p);
-      uint64_t m = HasHigh(w) | HasByte(w, '\0') | HasByte(w, '\r');
-      if (m == 0) {
-        p += 8;
-        continue;
-      }
-      p += BytesBefore(m);
-    }
+    p += wordscan::PlainBytes(p, static_cast<size_t>(limit - p), '\0', '\r', '\0', '\r');
     auto c = static_cast<unsigned char>(*p);
     if (c == '\0' || c == '\r') break;
     // No code page has a lead byte below 0x80.

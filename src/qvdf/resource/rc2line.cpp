@@ -1,8 +1,7 @@
 // Conversion of single lines between the text-table form and the string
-// literals of a resource script. Both directions copy eight bytes at a time
-// while none of them needs a look; only quotes, backslashes, line ends and
-// bytes from 0x80 (which may open a double-byte character) are handled one
-// by one.
+// literals of a resource script. Both directions copy runs of plain bytes
+// many at a time; only quotes, backslashes, line ends and bytes from 0x80
+// (which may open a double-byte character) are handled one by one.
 #include "qvdf/resource/rc2line.h"
 
 #include <algorithm>
@@ -15,15 +14,6 @@
 namespace {
 
 constexpr size_t kTerminatorLength = sizeof(kRc2LineTerminator) - 1;
-
-using wordscan::BytesBefore;
-using wordscan::HasByte;
-using wordscan::Load8;
-
-// Non-zero when some byte of w is a quote, a backslash or from 0x80.
-constexpr uint64_t NeedsLook(uint64_t w) {
-  return wordscan::HasHigh(w) | HasByte(w, '"') | HasByte(w, '\\');
-}
 
 // Whether b opens a double-byte character. No code page has a lead byte
 // below 0x80, so plain ASCII never asks; the platform is looked up once.
@@ -77,21 +67,11 @@ char* EncodeRc2ScriptLine(std::string_view line, char* d) {
   *d++ = '"';
   platform::Env* env = nullptr;
   while (i < n) {
-    if (i + 8 <= n) {
-      uint64_t w = Load8(p + i);
-      uint64_t m = NeedsLook(w) | HasByte(w, '\r') | HasByte(w, '\n');
-      // All eight bytes are stored at once; those from the mark on are
-      // written over or lie past the end finally returned.
-      std::memcpy(d, &w, 8);
-      if (m == 0) {
-        d += 8;
-        i += 8;
-        continue;
-      }
-      size_t k = BytesBefore(m);
-      d += k;
-      i += k;
-    }
+    // The plain run, then the byte that ended it.
+    size_t run = wordscan::PlainBytes(p + i, n - i, '"', '\\', '\r', '\n', d);
+    d += run;
+    i += run;
+    if (i == n) break;
     char c = p[i];
     if (c == '\r' || c == '\n') break;
     if (IsLead(static_cast<unsigned char>(c), &env) && i + 1 < n && p[i + 1] != '\r' &&
@@ -164,19 +144,10 @@ bool DecodeRc2ScriptLine(std::string_view raw, std::string* out) {
   if (i < stop && p[i] == '"') ++i;
   platform::Env* env = nullptr;
   while (i < stop) {
-    if (i + 8 <= stop) {
-      uint64_t w = Load8(p + i);
-      uint64_t m = NeedsLook(w);
-      std::memcpy(d, &w, 8);
-      if (m == 0) {
-        d += 8;
-        i += 8;
-        continue;
-      }
-      size_t k = BytesBefore(m);
-      d += k;
-      i += k;
-    }
+    size_t run = wordscan::PlainBytes(p + i, stop - i, '"', '\\', '"', '\\', d);
+    d += run;
+    i += run;
+    if (i == stop) break;
     char c = p[i];
     if (IsLead(static_cast<unsigned char>(c), &env) && i + 1 < stop) {
       *d++ = c;

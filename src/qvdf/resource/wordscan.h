@@ -1,6 +1,6 @@
-// Eight-byte-at-a-time tests for the resource readers and writers: a line is
-// copied or measured a machine word at a time while none of its bytes needs
-// a closer look, and byte by byte only around the ones that do.
+// Many-bytes-at-a-time scans for the resource readers and writers: a line is
+// copied or measured sixteen (or eight) bytes at a time while none of its
+// bytes needs a closer look, and byte by byte only around the ones that do.
 #pragma once
 
 #include <bit>
@@ -8,16 +8,14 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace wordscan {
 
 constexpr uint64_t kOnes = 0x0101010101010101ull;
 constexpr uint64_t kHighs = 0x8080808080808080ull;
-
-inline uint64_t Load8(const char* p) {
-  uint64_t w;
-  std::memcpy(&w, p, 8);
-  return w;
-}
 
 // Non-zero when some byte of w is c. Marks are made in each byte's top bit;
 // the lowest mark is always a true one (a false mark can only follow a true
@@ -27,11 +25,40 @@ constexpr uint64_t HasByte(uint64_t w, char c) {
   return (x - kOnes) & ~x & kHighs;
 }
 
-// Non-zero when some byte of w is 0x80 or above (a possible lead byte).
-constexpr uint64_t HasHigh(uint64_t w) { return w & kHighs; }
-
-// Bytes of w before the first marked one (m non-zero); the host is
-// little-endian.
-inline size_t BytesBefore(uint64_t m) { return static_cast<size_t>(std::countr_zero(m)) / 8; }
+// Bytes of p[0, n) before the first one that is a, b, c, d or from 0x80 (a
+// possible lead byte); n when there is none. With dst they are also copied
+// there; dst must have room for n bytes, as a few past the count returned
+// may be written too.
+[[gnu::always_inline]] inline size_t PlainBytes(const char* p, size_t n, char a, char b, char c, char d,
+                         char* dst = nullptr) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b);
+  const __m128i vc = _mm_set1_epi8(c), vd = _mm_set1_epi8(d);
+  for (; i + 16 <= n; i += 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    if (dst) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), v);
+    __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)),
+                               _mm_or_si128(_mm_cmpeq_epi8(v, vc), _mm_cmpeq_epi8(v, vd)));
+    // A byte's top bit: set in a hit, and in v itself from 0x80 on.
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(hit, v)));
+    if (mask != 0) return i + static_cast<size_t>(std::countr_zero(mask));
+  }
+#endif
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    if (dst) std::memcpy(dst + i, &w, 8);
+    uint64_t m = (w & kHighs) | HasByte(w, a) | HasByte(w, b) | HasByte(w, c) | HasByte(w, d);
+    // The host is little-endian: the lowest mark is the first byte.
+    if (m != 0) return i + static_cast<size_t>(std::countr_zero(m)) / 8;
+  }
+  for (; i < n; ++i) {
+    char x = p[i];
+    if (x == a || x == b || x == c || x == d || static_cast<unsigned char>(x) >= 0x80) return i;
+    if (dst) dst[i] = x;
+  }
+  return n;
+}
 
 }  // namespace wordscan
