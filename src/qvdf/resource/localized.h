@@ -146,7 +146,6 @@ class SplitConverter {
   std::string sectionType_;
   std::string sectionNumber_;
   std::string key_;  // the key being built
-  std::string scratch_;
   FileKind sourceKind_ = FileKind::ItbV4;
   FileKind intermediateKind_ = FileKind::Rc2V4;
   std::string tableFile_;
@@ -172,6 +171,12 @@ class LocalizedSplitter : public SplitConverter {
   void SplitField();
   // Warns that the name of the key just written is long.
   void LengthWarning(const char* what, std::string_view name);
+
+  // The mapped start of the field keys of the current list, made again
+  // when its system, section or type changes; plain when it is ASCII only.
+  std::string fieldPrefix_;
+  bool prefixStale_ = true;
+  bool prefixPlain_ = false;
 };
 
 // The merge of an .itf and .itr pair into a resource script. Slot 0 holds

@@ -77,29 +77,28 @@ void FieldKeyBytes::Load(const localized::LeadBytes& lead) {
 
 namespace {
 
-// Upper case, and every character other than a letter, a digit or "_"
-// (a double-byte character counts as one) made "_". Plain ASCII is mapped
-// by table; otherwise the code page's upper casing decides, and it stops at
-// a NUL or at a lead byte before one.
-void MakeFieldKey(const FieldKeyBytes& bytes, std::string* key, std::string* scratch) {
-  const size_t n = key->size();
-  scratch->resize(n);
-  const unsigned char* in = reinterpret_cast<const unsigned char*>(key->data());
-  char* out = scratch->data();
+// Maps the bytes of `in` to `out` by table; false when one is not plain
+// (out then holds garbage).
+bool MapPlain(const FieldKeyBytes& bytes, std::string_view in, char* out) {
   bool plain = true;
-  for (size_t i = 0; i < n; ++i) {
-    char m = bytes.to[in[i]];
+  for (size_t i = 0; i < in.size(); ++i) {
+    char m = bytes.to[static_cast<unsigned char>(in[i])];
     out[i] = m;
     plain &= m != '\0';
   }
-  if (plain) {
-    key->swap(*scratch);
-    return;
-  }
+  return plain;
+}
+
+// Upper case, and every character other than a letter, a digit or "_"
+// (a double-byte character counts as one) made "_", as the code page's
+// upper casing leaves it: that stops at a NUL or at a lead byte before one.
+// For keys that are not plain ASCII.
+void MakeFieldKey(std::string* key) {
   platform::Env* env = platform::Env::Get();
   std::vector<char> buf(key->begin(), key->end());
   buf.push_back('\0');
   env->UpperCase(buf.data());
+  const size_t n = key->size();
   key->clear();
   for (size_t i = 0; i < n && buf[i] != '\0'; ++i) {
     unsigned char c = static_cast<unsigned char>(buf[i]);
@@ -225,6 +224,7 @@ void SplitConverter::WriteKeyed(size_t nameAt, std::string_view key, size_t rest
 bool LocalizedSplitter::Split() {
   lead_.Load();
   keyBytes_.Load(lead_);
+  prefixStale_ = true;
   bool ok = true;
   TextFile& script = files_.files[0];
   for (;;) {
@@ -249,12 +249,16 @@ bool LocalizedSplitter::Split() {
       PassLine();
       // The field lines of a list take their system, section and type
       // from the lines before them.
-      if (k == 'A' && Is(line_, "APP="))
+      if (k == 'A' && Is(line_, "APP=")) {
         systemKey_ = TokenAfterEquals(line_);
-      else if (k == 'S' && Is(line_, "SECID="))
+        prefixStale_ = true;
+      } else if (k == 'S' && Is(line_, "SECID=")) {
         sectionNumber_ = TokenAfterEquals(line_);
-      else if (k == 'S' && Is(line_, "SECTYPE="))
+        prefixStale_ = true;
+      } else if (k == 'S' && Is(line_, "SECTYPE=")) {
         sectionType_ = TokenAfterEquals(line_);
+        prefixStale_ = true;
+      }
     }
     if (!files_.files[2].Good() || !files_.files[3].Good()) {
       ok = false;
@@ -272,6 +276,7 @@ void LocalizedSplitter::SplitSystem() {
   if (comma == npos) return PassLine();
   // The key part holds for the lines that follow, keyed or not.
   systemKey_ = line_.substr(eq + 1, comma - eq - 1);
+  prefixStale_ = true;
   Quoted q;
   if (!FindQuoted(line_, &q)) return PassLine();
   std::string_view name = line_.substr(q.begin, q.end - q.begin);
@@ -294,6 +299,7 @@ void LocalizedSplitter::SplitSection() {
   if (c2 == npos) return PassLine();
   sectionNumber_ = line_.substr(eq + 1, c1 - eq - 1);
   sectionType_ = line_.substr(c1 + 1, c2 - c1 - 1);
+  prefixStale_ = true;
   Quoted q;
   if (!FindQuoted(line_, &q)) return PassLine();
   std::string_view name = line_.substr(q.begin, q.end - q.begin);
@@ -336,9 +342,25 @@ void LocalizedSplitter::SplitField() {
       line_.compare(c2 + 1, 2, "\"\"") != 0 || nameEnd + 2 != c3 ||
       !StandsAlone(line_, quotedName))
     return PassLine("WARNING NAME QUOTE");
-  key_.assign("LOCALIZED_").append(systemKey_).append("_").append(type).append("_");
-  key_.append(sectionNumber_).append("_").append(value1).append(value4).append("_FLD_NAME");
-  MakeFieldKey(keyBytes_, &key_, &scratch_);
+  if (prefixStale_) {
+    key_.assign("LOCALIZED_").append(systemKey_).append("_").append(type).append("_");
+    key_.append(sectionNumber_).append("_");
+    fieldPrefix_.resize(key_.size());
+    prefixPlain_ = MapPlain(keyBytes_, key_, fieldPrefix_.data());
+    prefixStale_ = false;
+  }
+  // Plain ASCII maps byte by byte, so the list's prefix is mapped once.
+  key_.assign(fieldPrefix_);
+  const size_t at = key_.size();
+  key_.resize(at + value1.size() + value4.size());
+  if (prefixPlain_ && MapPlain(keyBytes_, value1, key_.data() + at) &&
+      MapPlain(keyBytes_, value4, key_.data() + at + value1.size())) {
+    key_.append("_FLD_NAME");
+  } else {
+    key_.assign("LOCALIZED_").append(systemKey_).append("_").append(type).append("_");
+    key_.append(sectionNumber_).append("_").append(value1).append(value4).append("_FLD_NAME");
+    MakeFieldKey(&key_);
+  }
   if (TooLong({systemKey_.size(), sectionNumber_.size(), sectionType_.size(), value1.size(),
                name.size(), value4.size(), key_.size()}))
     return PassLine("WARNING PIECE LENGTH");
