@@ -98,8 +98,9 @@ inline size_t SkipSignPrefix(const char* s, size_t n, bool* neg) {
 
 // ParseDecimal over n bytes or up to a NUL (SIZE_MAX for a terminated string).
 inline int32_t Decimal(const char* s, size_t n) {
-  bool neg;
-  size_t i = SkipSignPrefix(s, n, &neg);
+  // Most numbers start with a digit: no blank or sign to look for.
+  bool neg = false;
+  size_t i = (n > 0 && s[0] >= '0' && s[0] <= '9') ? 0 : SkipSignPrefix(s, n, &neg);
   // Every byte folds in, digit or not; unsigned arithmetic wraps like the
   // 32-bit conversion it mirrors.
   uint32_t v = 0;
