@@ -54,8 +54,7 @@ class WarnSink {
 // double-byte characters alone and stops at a NUL or a lead byte before one.
 class CodePage : public platform::EnvWrapper {
  public:
-  explicit CodePage(bool doubleByte)
-      : EnvWrapper(platform::Env::Get()), doubleByte_(doubleByte) {
+  explicit CodePage(bool doubleByte) : EnvWrapper(platform::Env::Get()), doubleByte_(doubleByte) {
     platform::Env::SetForTesting(this);
   }
   ~CodePage() override { platform::Env::SetForTesting(nullptr); }

@@ -13,8 +13,7 @@ constexpr size_t kInSize = kMaxLineLength + kReadSize;
 constexpr char kCtrlZ = 0x1A;
 }  // namespace
 
-int TextFile::Open(const std::string& path, platform::Access access,
-                   platform::Disposition disp) {
+int TextFile::Open(const std::string& path, platform::Access access, platform::Disposition disp) {
   Close();
   failed_ = false;
   written_ = false;
@@ -24,6 +23,8 @@ int TextFile::Open(const std::string& path, platform::Access access,
   h_ = h;
   inPos_ = inEnd_ = 0;
   inEof_ = false;
+  if (!out_) out_ = std::make_unique<char[]>(kOutSize);
+  outLen_ = 0;
   return 0;
 }
 
@@ -81,19 +82,27 @@ int TextFile::ReadLine(std::string_view* line) {
 }
 
 bool TextFile::Flush() {
-  if (out_.empty() || failed_) {
-    out_.clear();
+  if (outLen_ == 0 || failed_) {
+    outLen_ = 0;
     return !failed_;
   }
-  long n = platform::Env::Get()->WriteFile(h_, out_.data(), out_.size());
-  if (n < 0 || static_cast<size_t>(n) != out_.size()) failed_ = true;
-  out_.clear();
+  long n = platform::Env::Get()->WriteFile(h_, out_.get(), outLen_);
+  if (n < 0 || static_cast<size_t>(n) != outLen_) failed_ = true;
+  outLen_ = 0;
+  return !failed_;
+}
+
+bool TextFile::WriteLarge(std::string_view text) {
+  // The queue, then the piece straight from the caller's memory.
+  if (!Flush()) return false;
+  long n = platform::Env::Get()->WriteFile(h_, text.data(), text.size());
+  if (n < 0 || static_cast<size_t>(n) != text.size()) failed_ = true;
   return !failed_;
 }
 
 bool TextFile::Close() {
   if (!IsOpen()) {
-    out_.clear();
+    outLen_ = 0;
     return true;
   }
   bool ok = Flush();

@@ -4,6 +4,7 @@
 // truncated file is never taken for a finished one.
 #pragma once
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -34,8 +35,10 @@ class TextFile {
     if (!IsOpen()) failed_ = true;
     if (failed_) return false;
     written_ = true;
-    out_.append(text);
-    if (out_.size() >= kFlushSize) Flush();
+    if (text.size() > kOutSize - outLen_) return WriteLarge(text);
+    std::memcpy(out_.get() + outLen_, text.data(), text.size());
+    outLen_ += text.size();
+    if (outLen_ >= kFlushSize) Flush();
     return !failed_;
   }
   // True until a write has failed.
@@ -49,10 +52,14 @@ class TextFile {
   bool Close();
 
  private:
-  // Queued output is written in pieces of about this size.
-  static constexpr size_t kFlushSize = 256 * 1024;
+  // Queued output is written once it reaches this size; the queue has room
+  // for one more line past it.
+  static constexpr size_t kFlushSize = 64 * 1024;
+  static constexpr size_t kOutSize = kFlushSize + kMaxLineLength;
 
   bool Flush();
+  // Writes a piece too large for the room left in the queue.
+  bool WriteLarge(std::string_view text);
   // Moves the unread bytes to the front of the buffer and reads more after
   // them; false at the end of the file or on a failed read.
   bool Fill();
@@ -62,7 +69,8 @@ class TextFile {
   size_t inPos_ = 0;
   size_t inEnd_ = 0;
   bool inEof_ = false;
-  std::string out_;
+  std::unique_ptr<char[]> out_;  // kOutSize, made at the open
+  size_t outLen_ = 0;
   bool failed_ = false;
   bool written_ = false;
 };

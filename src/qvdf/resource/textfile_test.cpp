@@ -20,8 +20,7 @@ class TextFileTest : public rctest::ScratchTest {
   std::vector<std::string> Read(const std::string& bytes) {
     rctest::WriteAll(Path("in.txt"), bytes);
     TextFile f;
-    EXPECT_EQ(f.Open(Path("in.txt"), platform::Access::kRead,
-                     platform::Disposition::kOpenExisting),
+    EXPECT_EQ(f.Open(Path("in.txt"), platform::Access::kRead, platform::Disposition::kOpenExisting),
               0);
     std::vector<std::string> lines;
     std::string_view line;
@@ -64,7 +63,9 @@ TEST_F(TextFileTest, LinesComeBackWholeAcrossRefills) {
 TEST_F(TextFileTest, ControlZEndsALineWithoutBeingShown) {
   // A 0x1A ends the line; one at the start of a line reads as the end of
   // the file, and reading after it goes on.
-  EXPECT_EQ(Read("ab\x1a" "cd\n\x1a" "ef\n\x1a\x1a"),
+  EXPECT_EQ(Read("ab\x1a"
+                 "cd\n\x1a"
+                 "ef\n\x1a\x1a"),
             (std::vector<std::string>{"ab", "cd\n", "<0>", "ef\n", "<0>", "<0>"}));
   EXPECT_EQ(Read(""), (std::vector<std::string>{"<0>", "<0>"}));
   EXPECT_EQ(Read("\n\r\n"), (std::vector<std::string>{"\n", "\r\n", "<0>", "<0>"}));
@@ -73,28 +74,27 @@ TEST_F(TextFileTest, ControlZEndsALineWithoutBeingShown) {
 TEST_F(TextFileTest, TheLineLimitCountsTheLineEndButNotA0x1A) {
   const std::string fits(kMaxLineLength - 1, 'x');
   const std::string over(kMaxLineLength, 'y');
-  EXPECT_EQ(Read(fits + "\n" + "z"),
-            (std::vector<std::string>{fits + "\n", "z", "<0>", "<0>"}));
+  EXPECT_EQ(Read(fits + "\n" + "z"), (std::vector<std::string>{fits + "\n", "z", "<0>", "<0>"}));
   EXPECT_EQ(Read("a\n" + over + "\n"), (std::vector<std::string>{"a\n", "<-1>"}));
   EXPECT_EQ(Read(over + "\x1a"), (std::vector<std::string>{over, "<0>", "<0>"}));
   EXPECT_EQ(Read(over + "y\x1a"), (std::vector<std::string>{"<-1>"}));
   EXPECT_EQ(Read(over), (std::vector<std::string>{over, "<0>", "<0>"}));
   EXPECT_EQ(Read(over + "y"), (std::vector<std::string>{"<-1>"}));
   // Far past the limit, wherever the line end is.
-  EXPECT_EQ(Read(std::string(5 * kMaxLineLength, 'w') + "\n"),
-            (std::vector<std::string>{"<-1>"}));
+  EXPECT_EQ(Read(std::string(5 * kMaxLineLength, 'w') + "\n"), (std::vector<std::string>{"<-1>"}));
 }
 
 TEST_F(TextFileTest, WritesArriveWholeAndInOrder) {
   std::string want;
   {
     TextFile f;
-    ASSERT_EQ(f.Open(Path("out.txt"), platform::Access::kWrite,
-                     platform::Disposition::kCreateAlways),
-              0);
+    ASSERT_EQ(
+        f.Open(Path("out.txt"), platform::Access::kWrite, platform::Disposition::kCreateAlways), 0);
     EXPECT_FALSE(f.Written());
     for (int i = 0; i < 20000; ++i) {
-      std::string piece = std::to_string(i) + std::string(i % 97, '.') + "\n";
+      // Now and then a piece larger than the whole queue.
+      std::string piece =
+          std::to_string(i) + std::string(i % 5000 == 7 ? 200000 : i % 97, '.') + "\n";
       ASSERT_TRUE(f.Write(piece));
       want += piece;
     }
@@ -105,6 +105,29 @@ TEST_F(TextFileTest, WritesArriveWholeAndInOrder) {
     EXPECT_FALSE(f.Good());
   }
   EXPECT_EQ(rctest::ReadAll(Path("out.txt")), want);
+}
+
+// Every write fails as a full disk would.
+class FullDisk : public platform::EnvWrapper {
+ public:
+  FullDisk() : EnvWrapper(platform::Env::Get()) { platform::Env::SetForTesting(this); }
+  ~FullDisk() override { platform::Env::SetForTesting(nullptr); }
+  long WriteFile(platform::FileHandle, const void*, size_t) override { return -1; }
+};
+
+TEST_F(TextFileTest, AFailedWriteIsKeptAndReportedByClose) {
+  FullDisk disk;
+  TextFile f;
+  ASSERT_EQ(f.Open(Path("out.txt"), platform::Access::kWrite, platform::Disposition::kCreateAlways),
+            0);
+  // Queued text fails only when it is written out.
+  EXPECT_TRUE(f.Write("short"));
+  EXPECT_TRUE(f.Good());
+  EXPECT_FALSE(f.Write(std::string(70000, 'x')));
+  EXPECT_FALSE(f.Good());
+  EXPECT_FALSE(f.Write("more"));
+  EXPECT_FALSE(f.Close());
+  EXPECT_TRUE(f.Close());  // already closed
 }
 
 }  // namespace
