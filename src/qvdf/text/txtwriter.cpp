@@ -83,9 +83,7 @@ constexpr char kPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-void AddInt(int64_t v) {
-  Sink& o = g_writer.out;
-  char* d = o.Room(21);
+char* PutInt(char* d, int64_t v) {
   uint64_t u = static_cast<uint64_t>(v);
   if (v < 0) {
     *d++ = '-';
@@ -93,18 +91,13 @@ void AddInt(int64_t v) {
   }
   if (u < 10) {
     *d = static_cast<char>('0' + u);
-    o.Commit(d + 1);
-    return;
+    return d + 1;
   }
   if (u < 100) {
     std::memcpy(d, kPairs + 2 * u, 2);
-    o.Commit(d + 2);
-    return;
+    return d + 2;
   }
-  if (u > UINT32_MAX) {
-    o.Commit(std::to_chars(d, d + 20, u).ptr);
-    return;
-  }
+  if (u > UINT32_MAX) return std::to_chars(d, d + 20, u).ptr;
   auto w = static_cast<uint32_t>(u);
   size_t digits = 3;
   for (uint32_t limit = 1000; digits < 10 && w >= limit; limit *= 10) ++digits;
@@ -119,13 +112,19 @@ void AddInt(int64_t v) {
   } else {
     p[-1] = static_cast<char>('0' + w);
   }
-  o.Commit(d + digits);
+  return d + digits;
+}
+
+char* PutHex(char* d, uint32_t v) { return std::to_chars(d, d + 8, v, 16).ptr; }
+
+void AddInt(int64_t v) {
+  Sink& o = g_writer.out;
+  o.Commit(PutInt(o.Room(kIntRoom), v));
 }
 
 void AddHex(uint32_t v) {
   Sink& o = g_writer.out;
-  char* d = o.Room(8);
-  o.Commit(std::to_chars(d, d + 8, v, 16).ptr);
+  o.Commit(PutHex(o.Room(kHexRoom), v));
 }
 
 void WarnLongLine() {

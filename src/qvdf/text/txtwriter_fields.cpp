@@ -63,34 +63,42 @@ void CheckIndex(TableDb* db, int key, const FieldListRecord& r, int len) {
     Note(kLevelError, "## WARNING -- checksums do not match, field list" + rec);
 }
 
+// Room for a field line: the record's texts, nine numbers and the commas
+// and quotes between them.
+constexpr size_t kFieldLineRoom = sizeof(FieldRecord) + 9 * kIntRoom + 32;
+
 void WriteFieldLine(int j, FieldRecord& f) {
   CaretName(TXTW_FIELD(f, szName));
-  Begin("FIELD=");
-  AddInt(j + 1);
-  Add(",\"");
-  AddText(TXTW_FIELD(f, szLabel));
-  Add("\",\"");
-  AddText(TXTW_FIELD(f, szName));
-  Add("\",");
-  AddInt(f.nItem);
-  AddChar(',');
-  AddChar(static_cast<char>(f.cType & 0xFF));
-  AddChar(',');
-  AddInt(f.nFieldValue);
-  AddChar(',');
-  AddInt(f.nTerminator);
-  AddChar(',');
-  AddText(TXTW_FIELD(f, szFieldText1));
-  AddChar(',');
-  AddText(TXTW_FIELD(f, szFieldText2));
-  Add(",0X");
-  AddHex(f.dwAttributes);
-  AddChar(',');
-  AddInt(f.nAssocField);
+  Sink& o = State().out;
+  o.StartLine();
+  char* d = o.Room(kFieldLineRoom);
+  d = PutLit(d, "FIELD=");
+  d = PutInt(d, j + 1);
+  d = PutLit(d, ",\"");
+  d = PutText(d, TXTW_FIELD(f, szLabel));
+  d = PutLit(d, "\",\"");
+  d = PutText(d, TXTW_FIELD(f, szName));
+  d = PutLit(d, "\",");
+  d = PutInt(d, f.nItem);
+  *d++ = ',';
+  *d++ = static_cast<char>(f.cType & 0xFF);
+  *d++ = ',';
+  d = PutInt(d, f.nFieldValue);
+  *d++ = ',';
+  d = PutInt(d, f.nTerminator);
+  *d++ = ',';
+  d = PutText(d, TXTW_FIELD(f, szFieldText1));
+  *d++ = ',';
+  d = PutText(d, TXTW_FIELD(f, szFieldText2));
+  d = PutLit(d, ",0X");
+  d = PutHex(d, f.dwAttributes);
+  *d++ = ',';
+  d = PutInt(d, f.nAssocField);
   if (State().version > 2) {
-    AddChar(',');
-    AddInt(static_cast<int32_t>(f.dwMapCode));
+    *d++ = ',';
+    d = PutInt(d, static_cast<int32_t>(f.dwMapCode));
   }
+  o.Commit(d);
   Emit();
 }
 

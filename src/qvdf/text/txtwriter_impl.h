@@ -95,6 +95,24 @@ inline void Begin(std::string_view text) {
 }
 void AddInt(int64_t v);
 void AddHex(uint32_t v);
+
+// Raw writers for the busiest lines: take Room for the longest form of the
+// line once, Put* into it, and Commit the end. Each returns the end of
+// what it wrote.
+constexpr size_t kIntRoom = 21;  // sign and twenty digits
+constexpr size_t kHexRoom = 8;
+char* PutInt(char* d, int64_t v);
+char* PutHex(char* d, uint32_t v);
+template <size_t N>
+inline char* PutLit(char* d, const char (&text)[N]) {
+  std::memcpy(d, text, N - 1);
+  return d + N - 1;
+}
+// A text field of `width` bytes, up to its NUL (width bytes of room).
+inline char* PutText(char* d, const char* field, size_t width) {
+  std::memcpy(d, field, width);
+  return d + strnlen(field, width);
+}
 // A text field of `width` bytes, up to its NUL and never past the field.
 // The whole field is copied (a fixed size, so no call) and the line ends
 // after its text.

@@ -91,10 +91,16 @@ void WriteMap(TableDb* db, int key, const ConfigRecord& cfg, const FieldMapRecor
   // entries it lacks are unmapped.
   int stored = (len - kFieldMapFixedSize) / 2;
   Begin("MAP=");
-  for (int j = 0; j < n; ++j) {
-    if (j > 0) AddChar(',');
-    int16_t e = j < stored ? GetMapEntry(&rec, j) : int16_t{-1};
-    AddInt(e == -1 ? 0 : e + 1);
+  if (n > 0) {
+    // Each entry is a comma and at most six characters.
+    Sink& o = State().out;
+    char* d = o.Room(static_cast<size_t>(n) * 7 + kIntRoom);
+    for (int j = 0; j < n; ++j) {
+      if (j > 0) *d++ = ',';
+      int16_t e = j < stored ? GetMapEntry(&rec, j) : int16_t{-1};
+      d = PutInt(d, e == -1 ? 0 : e + 1);
+    }
+    o.Commit(d);
   }
   Emit();
 }
