@@ -4,6 +4,7 @@
 // txtwriter_fields.cpp and txtwriter_maps.cpp.
 #include "qvdf/text/txtwriter.h"
 
+#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -18,9 +19,6 @@ constexpr size_t kChunk = 64 * 1024;
 
 constexpr uint64_t kOnes = 0x0101010101010101ull;
 constexpr uint64_t kHighs = 0x8080808080808080ull;
-
-// Whether any byte of w is below n (n at most 0x80).
-constexpr bool HasByteBelow(uint64_t w, uint8_t n) { return ((w - kOnes * n) & ~w & kHighs) != 0; }
 
 }  // namespace
 
@@ -152,12 +150,22 @@ void Note(int level, const std::string& text) {
 
 bool Writable(const char* field, size_t width) {
   size_t i = 0;
-  // Eight bytes at a time while none of them is a NUL or a control byte
-  // up to 0x1A; CR, LF and 0x1A are all below 0x1B.
-  for (; i + 8 <= width; i += 8) {
+  // Eight bytes at a time up to the first NUL or control byte below 0x1B
+  // (CR, LF and 0x1A are all below it): the lowest mark of HasByteBelow
+  // is always a true one, and the host is little-endian.
+  while (i + 8 <= width) {
     uint64_t w;
     std::memcpy(&w, field + i, 8);
-    if (HasByteBelow(w, 0x1B)) break;
+    uint64_t m = (w - kOnes * 0x1B) & ~w & kHighs;
+    if (m == 0) {
+      i += 8;
+      continue;
+    }
+    i += static_cast<size_t>(std::countr_zero(m)) / 8;
+    char c = field[i];
+    if (c == '\0') return true;
+    if (c == '\r' || c == '\n' || c == '\x1a') return false;
+    ++i;
   }
   for (; i < width && field[i] != '\0'; ++i) {
     char c = field[i];

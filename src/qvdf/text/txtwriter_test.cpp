@@ -711,6 +711,11 @@ TEST(TxtWriterText, LineBreakingBytesCountOnlyBeforeTheNul) {
       EXPECT_FALSE(txtw::Writable(field, pos + 1)) << pos << " " << int(bad);
       // Past the field's width it is not looked at.
       EXPECT_TRUE(txtw::Writable(field, pos)) << pos;
+      // Other control bytes before it hide nothing.
+      char controls[64];
+      std::memset(controls, '\x01', sizeof controls);
+      controls[pos] = bad;
+      EXPECT_FALSE(txtw::Writable(controls, sizeof controls)) << pos << " " << int(bad);
       // Past the NUL it is padding, not text.
       if (pos > 0) {
         field[pos - 1] = '\0';
