@@ -44,7 +44,20 @@ int TextInput::Get() {
 }
 
 int ReadTextLine(TextInput* in, std::string* line) {
-  line->clear();
+  std::string_view v;
+  int r = ReadTextView(in, &v);
+  // A line too long leaves what was read of it, as the byte loop it replaces did.
+  if (r == kLineTooLong) {
+    line->assign(in->spill_);
+  } else {
+    line->assign(v);
+  }
+  return r;
+}
+
+int ReadTextView(TextInput* in, std::string_view* line) {
+  *line = std::string_view();
+  in->spill_.clear();
   for (;;) {
     if (in->pos_ == in->end_ && !in->Fill()) break;
     const char* start = in->buf_.data() + in->pos_;
@@ -57,11 +70,17 @@ int ReadTextLine(TextInput* in, std::string* line) {
     if (z) n = static_cast<size_t>(static_cast<const char*>(z) - start);
     bool ended = n < avail;
     size_t keep = n + (lf ? 1 : 0);
-    if (line->size() + keep > kMaxLineLength) return kLineTooLong;
-    line->append(start, keep);
+    if (in->spill_.size() + keep > kMaxLineLength) return kLineTooLong;
     in->pos_ += n + (ended ? 1 : 0);
+    if (ended && in->spill_.empty()) {
+      // The whole line sits in the chunk: hand it out where it lies.
+      *line = std::string_view(start, keep);
+      return keep == 0 ? kLineNone : kLineRead;
+    }
+    in->spill_.append(start, keep);
     if (ended) break;
   }
+  *line = in->spill_;
   return line->empty() ? kLineNone : kLineRead;
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 #include "qvutil/types.h"
@@ -37,6 +38,7 @@ class TextInput {
 
  private:
   friend int ReadTextLine(TextInput* in, std::string* line);
+  friend int ReadTextView(TextInput* in, std::string_view* line);
   // Reads the next chunk; false at end of input or on a failed read.
   bool Fill();
 
@@ -45,6 +47,7 @@ class TextInput {
   size_t pos_ = 0;
   size_t end_ = 0;
   bool eof_ = false;
+  std::string spill_;  // a line that crosses a chunk boundary
 };
 
 constexpr int kLineNone = 0;     // end of input (no byte stored)
@@ -56,6 +59,9 @@ constexpr int kLineTooLong = -1; // longer than kMaxLineLength
 // of the input, a failed read or a 0x1A; kLineTooLong when the line would
 // exceed kMaxLineLength bytes (the caller stops reading).
 int ReadTextLine(TextInput* in, std::string* line);
+// Same, handing the line out as a view that stays valid until the next read
+// from in: most lines are never copied.
+int ReadTextView(TextInput* in, std::string_view* line);
 
 // Process-wide state of the text reader: the version of the open input and
 // the sequence counters that start afresh with each input. Every front end

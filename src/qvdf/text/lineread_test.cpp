@@ -13,8 +13,9 @@ using txttest::Msg;
 
 class LineReadTest : public txttest::ReaderTest {
  protected:
-  // Every line ReadTextLine returns for the bytes, then the final result.
-  std::vector<std::string> Lines(const std::string& bytes, int* last = nullptr) {
+  // Every line ReadTextLine (or ReadTextView) returns for the bytes, then
+  // the final result.
+  std::vector<std::string> Lines(const std::string& bytes, int* last = nullptr, bool views = false) {
     WriteFile("lines.txt", bytes);
     platform::FileHandle h;
     EXPECT_EQ(platform::Env::Get()->OpenFile(Path("lines.txt"), platform::Access::kRead,
@@ -24,7 +25,12 @@ class LineReadTest : public txttest::ReaderTest {
     std::vector<std::string> out;
     std::string line;
     int r;
-    while ((r = ReadTextLine(&in, &line)) == kLineRead) out.push_back(line);
+    std::string_view view;
+    if (views) {
+      while ((r = ReadTextView(&in, &view)) == kLineRead) out.emplace_back(view);
+    } else {
+      while ((r = ReadTextLine(&in, &line)) == kLineRead) out.push_back(line);
+    }
     if (last) *last = r;
     platform::Env::Get()->CloseFile(h);
     return out;
@@ -81,6 +87,52 @@ TEST_F(LineReadTest, LongLinesComeBackWhole) {
   EXPECT_EQ(last, kLineTooLong);
   got = Lines(b, &last);
   EXPECT_EQ(last, kLineTooLong);
+}
+
+TEST_F(LineReadTest, ViewsAcrossChunkBoundaries) {
+  // Lines placed so that their ends, a CR LF pair and a 0x1A fall on the
+  // boundary of the reader's 64 KiB chunks.
+  const size_t chunk = 64 * 1024;
+  struct Case {
+    std::string bytes;
+    std::vector<std::string> lines;
+  };
+  const std::string pad(chunk - 3, 'p');
+  std::vector<Case> cases = {
+      {pad + "\r\n" + "\nab\n", {pad + "\r\n", "\n", "ab\n"}},     // LF is the last byte
+      {pad + "x\r\n" + "cd", {pad + "x\r\n", "cd"}},              // LF is the first byte after
+      {pad + "xy\x1A" "ef\n", {pad + "xy", "ef\n"}},               // 0x1A is the last byte
+      {pad + "xy" + std::string(chunk, 'q') + "\n", {}},          // too long, over two boundaries
+      {pad + "\n" + std::string(chunk - 1, 'r'), {pad + "\n", std::string(chunk - 1, 'r')}},
+  };
+  for (size_t k = 0; k < cases.size(); ++k) {
+    SCOPED_TRACE(k);
+    int lastCopy = 0, lastView = 0;
+    std::vector<std::string> copied = Lines(cases[k].bytes, &lastCopy);
+    std::vector<std::string> viewed = Lines(cases[k].bytes, &lastView, true);
+    EXPECT_EQ(viewed, copied);
+    EXPECT_EQ(lastView, lastCopy);
+    if (k == 3) {
+      EXPECT_TRUE(copied.empty());
+      EXPECT_EQ(lastCopy, kLineTooLong);
+    } else {
+      EXPECT_TRUE(copied == cases[k].lines);
+      EXPECT_EQ(lastCopy, kLineNone);
+    }
+  }
+}
+
+TEST_F(LineReadTest, KeptLineSurvivesUntilTheNextRead) {
+  // The kept line ends on the chunk boundary and a later one crosses it.
+  std::string first = "A=" + std::string(64 * 1024 - 9, 'a') + "\r\n";  // 64 KiB - 5 bytes
+  Open(first + "B=2\n" + "C=3\r\n");
+  EXPECT_EQ(Get("A", 8), "0:aaaaaaa");
+  EXPECT_EQ(Get("C"), "1");
+  EXPECT_EQ(Get("X"), "1");
+  EXPECT_EQ(Get("B"), "0:2\n");
+  EXPECT_EQ(Get("X"), "1");
+  EXPECT_EQ(Get("C"), "0:3");
+  EXPECT_EQ(Get("C"), "2");
 }
 
 // Fails every read of a file handle.

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 #include "qvdf/store/store.h"
@@ -20,7 +21,7 @@ namespace {
 struct TxtFile {
   platform::FileHandle handle = platform::kInvalidHandle;
   TextInput in;
-  std::string line;
+  std::string_view line;  // into in's buffer: valid until the next read
   bool pending = true;  // the line has been used; the next call reads anew
   bool ended = false;   // no line left: the input stays ended
   bool failed = false;  // a line was too long: every later call fails
@@ -36,7 +37,7 @@ const char kModule[] = "qvdf\\tbreadtxt3";
 // Reads the next line; kValueFound when there is one.
 int NextLine(TxtFile& f, MessageFn msg) {
   if (f.ended) return kValueEnd;
-  int r = ReadTextLine(&f.in, &f.line);
+  int r = ReadTextView(&f.in, &f.line);
   if (r == kLineTooLong) {
     SendMessage(msg, kLevelError, kLineTooLongMessage);
     f.failed = true;
@@ -82,8 +83,8 @@ int GetTxtValue(const char* key, char* buf, int size, MessageFn msg) {
       return r;
     }
   }
-  // The line is measured and NUL-terminated: every scan below is bounded by
-  // its length and still stops at a NUL inside it.
+  // Every scan below is bounded by the line's length and still stops at a
+  // NUL inside it.
   const char* line = f.line.data();
   const size_t lineLen = f.line.size();
   const char* value = line;
