@@ -55,6 +55,10 @@ unsigned char FoldAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + (
 // TxtCompareNoCaseN(line, key, n) == 0 for a line key of n bytes that holds
 // no NUL; plain ASCII on both sides is compared here, anything else there.
 bool KeyMatches(const char* line, const char* key, size_t n) {
+  // Keys are nearly always written as asked: plain ASCII, same case.
+  size_t same = 0;
+  while (same < n && line[same] == key[same] && static_cast<unsigned char>(line[same]) < 0x80) ++same;
+  if (same == n) return true;
   for (size_t i = 0; i < n; ++i) {
     unsigned char a = static_cast<unsigned char>(line[i]);
     unsigned char b = static_cast<unsigned char>(key[i]);
