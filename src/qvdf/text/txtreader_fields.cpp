@@ -116,6 +116,7 @@ int QVTBUGetText3FieldList(TableDb* db, GetValueFn getter, MessageFn msg) {
 }
 
 int QVTBUGetText3Field(int j, FieldRecord* f, GetValueFn getter, MessageFn msg) {
+  // Cleared whole here, so the texts below are copied without their padding.
   std::memset(f, 0, sizeof *f);
   f->nAux = -1;
   ValueBuffer v;
@@ -128,13 +129,13 @@ int QVTBUGetText3Field(int j, FieldRecord* f, GetValueFn getter, MessageFn msg) 
   std::string_view s = sf.Next();
   if (s.empty()) return Fail(msg, "***ERROR: Missing field label");
   std::string_view text = Unquoted(s);
-  if (CopyText(f->szLabel, sizeof f->szLabel, text))
+  if (CopyTextToZeroed(f->szLabel, sizeof f->szLabel, text))
     Send(msg, kLevelWarning, "***ERROR: Field label " + std::string(text) + " truncated");
 
   s = sf.Next();
   if (s.empty()) return Fail(msg, "***ERROR: Missing field name");
   text = Unquoted(s);
-  if (CopyText(f->szName, sizeof f->szName, text))
+  if (CopyTextToZeroed(f->szName, sizeof f->szName, text))
     Send(msg, kLevelWarning, "***ERROR: Field name " + std::string(text) + " truncated");
   CaretsToCommas(f->szName);
   if (msg) (Msg("      Field ") << number << ": " << f->szName).Send(msg, kLevelDetail);
@@ -153,8 +154,10 @@ int QVTBUGetText3Field(int j, FieldRecord* f, GetValueFn getter, MessageFn msg) 
   s = sf.Next();
   if (s.empty()) return Fail(msg, "***ERROR: Missing field terminator character");
   f->nTerminator = static_cast<int16_t>(ParseDecimal(s));
-  CopyTextChecked(f->szFieldText1, sizeof f->szFieldText1, sf.Next(), "Field text 1", msg);
-  CopyTextChecked(f->szFieldText2, sizeof f->szFieldText2, sf.Next(), "Field text 2", msg);
+  if (CopyTextToZeroed(f->szFieldText1, sizeof f->szFieldText1, sf.Next()))
+    Send(msg, kLevelWarning, "***WARNING: Field text 1 truncated");
+  if (CopyTextToZeroed(f->szFieldText2, sizeof f->szFieldText2, sf.Next()))
+    Send(msg, kLevelWarning, "***WARNING: Field text 2 truncated");
 
   s = sf.Next();
   if (s.empty()) return Fail(msg, "***ERROR: Missing field attributes");

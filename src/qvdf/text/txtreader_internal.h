@@ -123,6 +123,8 @@ std::string_view Unquoted(std::string_view s);
 // Copies text (which holds no NUL) into a record field of cap bytes, cut to
 // cap - 1 bytes at a character boundary; true when it had to be cut.
 bool CopyText(char* field, size_t cap, std::string_view text);
+// CopyText into a field that is already all zero: only the text is written.
+bool CopyTextToZeroed(char* field, size_t cap, std::string_view text);
 // Same, and a cut sends "***WARNING: " + what + " truncated" (level 80).
 void CopyTextChecked(char* field, size_t cap, std::string_view text, const char* what,
                      MessageFn msg);

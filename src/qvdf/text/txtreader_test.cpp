@@ -390,3 +390,31 @@ TEST_F(TxtReadTest, CharMapOfMoreThan256Characters) {
 }
 
 }  // namespace
+
+TEST_F(TxtReadTest, FieldRecordIsZeroPastEveryText) {
+  // The record starts full of junk: every byte the line does not fill must
+  // come out zero, cut texts included.
+  WriteFile("f.txt", Crlf({"FIELD=1,\"Lb\"," + std::string(70, 'N') + ",1,T,0,9,t1," + std::string(30, 'x') +
+                           ",0x1,0,4"}));
+  GetValueFn getter = nullptr;
+  ASSERT_EQ(OpenTxtInput(4, Path("f.txt").c_str(), &getter, txttest::Collect), 0);
+  FieldRecord f;
+  std::memset(&f, 0xAA, sizeof f);
+  ASSERT_EQ(QVTBUGetText3Field(0, &f, getter, txttest::Collect), 0);
+  CloseTxtInput(Path("f.txt").c_str(), txttest::Collect);
+  FieldRecord want;
+  std::memset(&want, 0, sizeof want);
+  want.nAux = -1;
+  std::memcpy(want.szLabel, "Lb", 2);
+  std::memset(want.szName, 'N', sizeof want.szName - 1);
+  std::memcpy(want.szFieldText1, "t1", 2);
+  std::memset(want.szFieldText2, 'x', sizeof want.szFieldText2 - 1);
+  want.nItem = 1;
+  want.cType = 'T';
+  want.nTerminator = 9;
+  want.dwAttributes = 1;
+  want.dwMapCode = 4;
+  EXPECT_EQ(std::memcmp(&f, &want, sizeof f), 0);
+  EXPECT_EQ(Texts(80), (std::vector<std::string>{"***ERROR: Field name " + std::string(70, 'N') + " truncated",
+                                                  "***WARNING: Field text 2 truncated"}));
+}

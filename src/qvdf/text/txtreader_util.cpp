@@ -19,26 +19,32 @@ namespace txtread {
 namespace {
 
 // Buffers handed back by ValueBuffer; the readers nest a few levels deep, so
-// the pool stays small.
-std::vector<std::unique_ptr<char[]>>& Pool() {
-  static std::vector<std::unique_ptr<char[]>> pool;
-  return pool;
-}
+// a few slots keep every buffer in use again. A plain array: one is lent
+// for every record line.
+struct BufferPool {
+  static constexpr int kSlots = 8;
+  char* slot[kSlots];
+  int n = 0;
+  ~BufferPool() {
+    while (n > 0) delete[] slot[--n];
+  }
+};
+BufferPool pool;
 
 }  // namespace
 
 ValueBuffer::ValueBuffer() {
-  std::vector<std::unique_ptr<char[]>>& pool = Pool();
-  if (pool.empty()) {
-    p_ = new char[kValueCap];
-  } else {
-    p_ = pool.back().release();
-    pool.pop_back();
-  }
+  p_ = pool.n > 0 ? pool.slot[--pool.n] : new char[kValueCap];
   p_[0] = '\0';
 }
 
-ValueBuffer::~ValueBuffer() { Pool().emplace_back(p_); }
+ValueBuffer::~ValueBuffer() {
+  if (pool.n < BufferPool::kSlots) {
+    pool.slot[pool.n++] = p_;
+  } else {
+    delete[] p_;
+  }
+}
 
 Fetch FetchValue(GetValueFn getter, const char* key, ValueBuffer* buf, MessageFn msg) {
   int r = getter(key, buf->data(), buf->size(), msg);
@@ -174,6 +180,12 @@ bool CopyText(char* field, size_t cap, std::string_view text) {
   size_t n = CutLength(text, cap - 1);
   std::memcpy(field, text.data(), n);
   std::memset(field + n, 0, cap - n);
+  return n < text.size();
+}
+
+bool CopyTextToZeroed(char* field, size_t cap, std::string_view text) {
+  size_t n = CutLength(text, cap - 1);
+  std::memcpy(field, text.data(), n);
   return n < text.size();
 }
 
