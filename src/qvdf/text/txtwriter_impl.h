@@ -85,7 +85,7 @@ constexpr size_t kLongLine = 509;
 inline void AddBytes(const char* p, size_t n) {
   Sink& o = g_writer.out;
   char* d = o.Room(n);
-  std::memcpy(d, p, n);
+  if (n) std::memcpy(d, p, n);  // an empty view may carry no pointer at all
   o.Commit(d + n);
 }
 inline void Add(std::string_view text) { AddBytes(text.data(), text.size()); }
