@@ -206,8 +206,10 @@ uint16_t FieldListChecksum(const void* rec, int len) {
   int i = 0;
   for (; i + 16 <= len; i += 16)
     for (int j = 0; j < 16; ++j)
-      lane[j] = static_cast<uint16_t>(lane[j] * kChecksumPowers.step +
-                                      static_cast<uint16_t>(p[i + j]) * kChecksumPowers.w[j]);
+      // Unsigned products: 16-bit operands would be promoted to int and overflow.
+      lane[j] = static_cast<uint16_t>(unsigned{lane[j]} * kChecksumPowers.step +
+                                      unsigned{static_cast<uint16_t>(p[i + j])} *
+                                          kChecksumPowers.w[j]);
   unsigned h = 0;
   for (uint16_t v : lane) h += v;
   for (; i < len; ++i) h = h * 31u + static_cast<unsigned>(p[i]);
