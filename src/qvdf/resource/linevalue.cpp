@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "qvdf/resource/wordscan.h"
+#include "qvdf/text/wordscan.h"
 #include "qvdf/text/lineread.h"
 #include "qvdf/text/textstr.h"
 

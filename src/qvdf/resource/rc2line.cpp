@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "qvdf/resource/wordscan.h"
+#include "qvdf/text/wordscan.h"
 
 namespace {
 

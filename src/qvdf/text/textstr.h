@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "qvdf/text/wordscan.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -72,15 +74,10 @@ char* TakeSubfield(SubfieldCursor c, char* work, size_t cap);
 // per subfield.
 namespace textstr_inline {
 
-constexpr uint64_t kOnes = 0x0101010101010101ull;
-constexpr uint64_t kHighs = 0x8080808080808080ull;
-
-// High bit set in the lowest byte of w that is zero, high, or equal to the
-// byte dd repeats; bytes above that one may be flagged falsely. Zero when no
-// byte is.
-inline uint64_t StopBytes(uint64_t w, uint64_t dd) {
-  uint64_t x = w ^ dd;
-  return (((x - kOnes) & ~x) | ((w - kOnes) & ~w) | w) & kHighs;
+// High bit set in the lowest byte of w that is zero, high, or delim; bytes
+// above that one may be flagged falsely. Zero when no byte is.
+inline uint64_t StopBytes(uint64_t w, char delim) {
+  return wordscan::HasByte(w, delim) | wordscan::HasByte(w, '\0') | (w & wordscan::kHighs);
 }
 
 // Blanks and tabs, then an optional sign, within n bytes or up to a NUL;
@@ -130,7 +127,6 @@ inline int32_t Hex(const char* s, size_t n) {
 
 inline size_t TxtSpanN(const char* s, size_t n, char delim) {
   using namespace textstr_inline;
-  const uint64_t dd = kOnes * static_cast<unsigned char>(delim);
   size_t i = 0;
   // Sixteen, then eight bytes at a time while they are plain ASCII; the
   // first byte that stops the walk is the delimiter, a NUL, or a high byte.
@@ -150,7 +146,7 @@ inline size_t TxtSpanN(const char* s, size_t n, char delim) {
   for (; i + 8 <= n; i += 8) {
     uint64_t w;
     std::memcpy(&w, s + i, 8);
-    uint64_t stop = StopBytes(w, dd);
+    uint64_t stop = StopBytes(w, delim);
     if (stop != 0) {
       i += static_cast<size_t>(__builtin_ctzll(stop)) >> 3;
       return static_cast<unsigned char>(s[i]) < 0x80 ? i : TxtSpanFrom(s, n, i, delim);

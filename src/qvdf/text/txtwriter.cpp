@@ -11,14 +11,12 @@
 
 #include "qvdf/store/store.h"
 #include "qvdf/text/txtwriter_impl.h"
+#include "qvdf/text/wordscan.h"
 #include "qvutil/options.h"
 
 namespace txtw {
 namespace {
 constexpr size_t kChunk = 64 * 1024;
-
-constexpr uint64_t kOnes = 0x0101010101010101ull;
-constexpr uint64_t kHighs = 0x8080808080808080ull;
 
 }  // namespace
 
@@ -156,7 +154,7 @@ bool Writable(const char* field, size_t width) {
   while (i + 8 <= width) {
     uint64_t w;
     std::memcpy(&w, field + i, 8);
-    uint64_t m = (w - kOnes * 0x1B) & ~w & kHighs;
+    uint64_t m = wordscan::HasByteBelow(w, 0x1B);
     if (m == 0) {
       i += 8;
       continue;

@@ -1,6 +1,8 @@
-// Many-bytes-at-a-time scans for the resource readers and writers: a line is
-// copied or measured sixteen (or eight) bytes at a time while none of its
-// bytes needs a closer look, and byte by byte only around the ones that do.
+// Many-bytes-at-a-time scans for the text and resource readers and writers:
+// a line is copied or measured sixteen (or eight) bytes at a time while none
+// of its bytes needs a closer look, and byte by byte only around the ones
+// that do. The 64-bit tests mark a byte in its top bit; the host is
+// little-endian, so the lowest mark is the first byte.
 #pragma once
 
 #include <bit>
@@ -23,6 +25,12 @@ constexpr uint64_t kHighs = 0x8080808080808080ull;
 constexpr uint64_t HasByte(uint64_t w, char c) {
   uint64_t x = w ^ (kOnes * static_cast<unsigned char>(c));
   return (x - kOnes) & ~x & kHighs;
+}
+
+// Non-zero when some byte of w is below b (b at most 0x80); the lowest mark
+// is a true one, as for HasByte.
+constexpr uint64_t HasByteBelow(uint64_t w, unsigned char b) {
+  return (w - kOnes * b) & ~w & kHighs;
 }
 
 // Bytes of p[0, n) before the first one that is a, b, c, d or from 0x80 (a
