@@ -173,11 +173,11 @@ int ConvertTxtToRc2(platform::FileHandle src, platform::FileHandle dst, int vers
   out.Append(" RCDATA BEGIN\r\n");
 
   TextInput in(src);
-  std::string line;
+  std::string_view line;  // in the reader's buffer: copied only into the script
   std::string enabled;
   bool ok = true;
   for (;;) {
-    int r = ReadTextLine(&in, &line);
+    int r = ReadTextView(&in, &line);
     if (r == kLineNone) break;
     if (r == kLineTooLong) {
       SendMessage(msg, kLevelError, "***ERROR: Line too long");
@@ -185,7 +185,7 @@ int ConvertTxtToRc2(platform::FileHandle src, platform::FileHandle dst, int vers
     }
     if (line.compare(0, kEnabledPrefixLength, kEnabledPrefix) == 0) {
       size_t end = line.find_first_of("\r\n");
-      if (end == std::string::npos) end = line.size();
+      if (end == std::string_view::npos) end = line.size();
       enabled.assign(line, kEnabledPrefixLength, end - kEnabledPrefixLength).append("\r\n");
     }
     out.AppendLine(line);
