@@ -30,7 +30,6 @@ struct ReaderState {
   platform::FileHandle handle = platform::kInvalidHandle;
   TextInput in;
   LineCursor cursor;
-  std::string raw;     // the script line being decoded, kept for its capacity
   bool ended = false;  // end of data seen; nothing more is read
   int failure = 0;     // what CloseRc2Input reports
 };
@@ -125,7 +124,8 @@ int OpenRc2Input(int version, const char* name, GetValueFn* getter, MessageFn ms
 int ReadRc2Line(std::string* line, MessageFn msg) {
   ReaderState& r = Reader();
   if (r.ended || r.handle == platform::kInvalidHandle) return 0;
-  int got = ReadTextLine(&r.in, &r.raw);
+  std::string_view raw;  // in the reader's buffer until the next read
+  int got = ReadTextView(&r.in, &raw);
   if (got == kLineNone) {
     // The file stays at its end: every later read meets it and says so.
     Send(msg, kPremature);
@@ -138,7 +138,7 @@ int ReadRc2Line(std::string* line, MessageFn msg) {
     r.failure = kErrBadFormat;
     return -1;
   }
-  if (!DecodeRc2ScriptLine(r.raw, line)) {
+  if (!DecodeRc2ScriptLine(raw, line)) {
     r.ended = true;
     return 0;
   }
