@@ -298,8 +298,12 @@ int WriteTableFile(const char* tablePath, TableDb* db, const char* name, FileKin
   }
 }
 
+namespace {
+bool StderrKeeps(int level) { return level > 50; }
+}  // namespace
+
 void StderrMessageFn(int level, const char* text) {
-  if (level > 50 && text) std::fprintf(stderr, "%s\n", text);
+  if (StderrKeeps(level) && text) std::fprintf(stderr, "%s\n", text);
 }
 
 bool ConvertTableFile(const char* in, FileKind inKind, const char* out, FileKind outKind) {
@@ -320,6 +324,7 @@ bool ConvertTableFile(const char* in, FileKind inKind, const char* out, FileKind
     std::fprintf(stderr, "Error %d tring to open %s\n", rc, path);
   } else {
     Rc2Carry carry{};
+    DeclareMessageFilter(StderrMessageFn, StderrKeeps);
     ok = ReadTableFile(path, &db, in, inKind, StderrMessageFn, 0, &carry) == 0 &&
          WriteTableFile(path, &db, out, outKind, StderrMessageFn, 0, &carry) == 0;
     // The temporary table is closed and removed on every path.

@@ -24,9 +24,15 @@ bool& ConsoleWatched() {
   return watched;
 }
 
+bool Verbose() { return (g_RunFlags & kFlagVerbose) != 0; }
+bool ConsoleKeeps(int level) { return Verbose() || level > 50; }
+bool LogKeeps(int level) { return Verbose() || level > 25; }
+bool Keeps(int level) { return ConsoleKeeps(level) || (LogStream().is_open() && LogKeeps(level)); }
+
 }  // namespace
 
 void SetUpConsole() {
+  DeclareMessageFilter(ConsoleMessageFn, Keeps);
   // Thousands of messages would each cost a write; where nobody can see the
   // order of the two streams, the lines collect and go out as the buffer
   // fills and at exit.
@@ -43,10 +49,9 @@ void ConsoleLine(const char* text) {
 
 void ConsoleMessageFn(int level, const char* text) {
   if (!text) return;
-  bool verbose = (g_RunFlags & kFlagVerbose) != 0;
-  if (verbose || level > 50) ConsoleLine(text);
+  if (ConsoleKeeps(level)) ConsoleLine(text);
   std::ofstream& log = LogStream();
-  if (log.is_open() && (verbose || level > 25)) {
+  if (log.is_open() && LogKeeps(level)) {
     log << text << '\n';
     log.flush();
   }

@@ -21,6 +21,42 @@ inline void SendMessage(MessageFn fn, int level, const char* text) {
   if (fn) fn(level, text);
 }
 
+// Which levels a callback keeps. A reader that would compose a message for
+// every record line asks first, so that a run without /v does not build
+// hundreds of thousands of lines only to drop them.
+using MessageKeepsFn = bool (*)(int level);
+
+namespace message_detail {
+struct Filter {
+  MessageFn fn;
+  MessageKeepsFn keeps;
+};
+inline Filter g_filters[8];
+inline int g_filterCount = 0;
+}  // namespace message_detail
+
+// Declares that fn keeps a message of level only when keeps(level) holds;
+// a later declaration for the same fn replaces the earlier one.
+inline void DeclareMessageFilter(MessageFn fn, MessageKeepsFn keeps) {
+  using namespace message_detail;
+  for (int i = 0; i < g_filterCount; ++i)
+    if (g_filters[i].fn == fn) {
+      g_filters[i].keeps = keeps;
+      return;
+    }
+  if (g_filterCount < 8) g_filters[g_filterCount++] = {fn, keeps};
+}
+
+// Whether a message of level sent through fn would be kept: false for no
+// fn, true for a callback that declared nothing.
+inline bool MessageWanted(MessageFn fn, int level) {
+  if (!fn) return false;
+  using namespace message_detail;
+  for (int i = 0; i < g_filterCount; ++i)
+    if (g_filters[i].fn == fn) return g_filters[i].keeps(level);
+  return true;
+}
+
 // What a command-line file is, from its extension and forced version.
 enum class FileKind : int32_t {
   Unknown = 0,

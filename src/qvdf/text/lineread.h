@@ -33,6 +33,10 @@ class TextInput {
   explicit TextInput(platform::FileHandle h = platform::kInvalidHandle);
   void Reset(platform::FileHandle h);
   platform::FileHandle handle() const { return h_; }
+  // In the line ReadTextView handed out last: the index of its first CR,
+  // NUL or byte above 0x7F, or its length when it has none. Everything
+  // before it is plain ASCII, which spares a value getter a second scan.
+  size_t stop() const { return stop_; }
   // Next byte, or -1 at end of input or on a failed read.
   int Get();
 
@@ -48,6 +52,7 @@ class TextInput {
   size_t end_ = 0;
   bool eof_ = false;
   std::string spill_;  // a line that crosses a chunk boundary
+  size_t stop_ = 0;    // see stop()
 };
 
 constexpr int kLineNone = 0;     // end of input (no byte stored)

@@ -213,6 +213,39 @@ TEST_F(LineReadTest, SkippedLinesAndValues) {
   EXPECT_EQ(Get("C"), "0:lf only\n");
 }
 
+TEST_F(LineReadTest, ValueEndsAtItsFirstCrWhereverItLies) {
+  // A CR, NUL or high byte at every position of the first 16-byte blocks,
+  // one line after another so that lines start at every buffer offset, and
+  // then a line across the boundary of the reader's 64 KiB chunks.
+  std::string text;
+  std::vector<std::string> want;
+  const char odd[] = {'\r', '\0', '\x81'};
+  for (size_t pos = 0; pos < 40; ++pos) {
+    const std::string v(pos, 'v');
+    for (char c : odd) {
+      text += "K=" + v + c + "w\r\n";
+      want.push_back("0:" + (c == '\x81' ? v + "\x81w" : v));
+    }
+    text += "K=" + v + "\n";
+    want.push_back("0:" + v + "\n");
+  }
+  text += "a\rb=1\r\n";  // a CR in the key: the value is still found
+  want.push_back("0:1");
+  text += "a\rb=2\r\n";  // no key: the line up to its first CR
+  want.push_back("0:a");
+  text += "#" + std::string(64 * 1024 - text.size() % (64 * 1024) - 8, 'p') + "\r\n";
+  text += "K=abcdef\rgh\r\n";  // the chunk ends inside "abcdef"
+  want.push_back("0:abcdef");
+  Open(text);
+  std::vector<std::string> got;
+  for (size_t i = 0; i + 3 < want.size(); ++i) got.push_back(Get("K"));
+  got.push_back(Get("a\rb"));
+  got.push_back(Get(""));
+  got.push_back(Get("K"));
+  ASSERT_EQ(got.size(), want.size());
+  for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(got[i], want[i]) << "line " << i;
+}
+
 TEST_F(LineReadTest, ValueCutToBufferSize) {
   const std::string whole(kMaxLineLength - 4, 'v');  // with "K=" and CR LF: the longest line
   Open(txttest::Crlf({"K=abcdef", "K=abcdef", "K=" + whole}));

@@ -101,7 +101,17 @@ int GetTxtValue(const char* key, char* buf, int size, MessageFn msg) {
     value = line + k + 1;
     rest = lineLen - k - 1;
   }
-  size_t len = TxtSpanN(value, rest, '\r');
+  // The value ends at its first CR (or NUL). The line reader has found the
+  // first CR, NUL or high byte already: when it lies in the value and is a
+  // CR, or there is none, nothing before it can hide a CR.
+  const size_t stop = f.in.stop();
+  const size_t from = lineLen - rest;
+  size_t len;
+  if (stop >= from && (stop == lineLen || line[stop] == '\r')) {
+    len = stop - from;
+  } else {
+    len = TxtSpanN(value, rest, '\r');
+  }
   if (size > 0) {
     // Only a value longer than the buffer is cut, and never inside a character.
     if (len > static_cast<size_t>(size - 1)) len = CutLength(std::string_view(value, len), static_cast<size_t>(size - 1));

@@ -31,6 +31,8 @@ int StoredSectionId(TableDb* db, int id) {
 
 // Turns every "^" that is a whole character into ",".
 void CaretsToCommas(char* s) {
+  // Nearly every name has no "^": one library scan settles it.
+  if (!std::strchr(s, '^')) return;
   platform::Env* env = platform::Env::Get();
   for (char* p = s; *p; ++p) {
     unsigned char c = static_cast<unsigned char>(*p);
@@ -102,7 +104,7 @@ int QVTBUGetText3FieldList(TableDb* db, GetValueFn getter, MessageFn msg) {
       return c;
     }
   }
-  if (msg) {
+  if (MessageWanted(msg, kLevelProgress)) {
     (Msg("   Add Field LIST ") << id << ": " << rec->szName).Send(msg, kLevelProgress);
     if (st.version >= 3 && secId == 0) (Msg("Missing section ID for field list ") << id).Send(msg, kLevelProgress);
   }
@@ -117,7 +119,7 @@ int QVTBUGetText3FieldList(TableDb* db, GetValueFn getter, MessageFn msg) {
 
 int QVTBUGetText3Field(int j, FieldRecord* f, GetValueFn getter, MessageFn msg) {
   // Cleared whole here, so the texts below are copied without their padding.
-  std::memset(f, 0, sizeof *f);
+  ZeroRecord(f, sizeof *f);
   f->nAux = -1;
   ValueBuffer v;
   if (Require(getter, "FIELD", "FIELD", &v, msg) != 0) return -1;
@@ -138,7 +140,8 @@ int QVTBUGetText3Field(int j, FieldRecord* f, GetValueFn getter, MessageFn msg) 
   if (CopyTextToZeroed(f->szName, sizeof f->szName, text))
     Send(msg, kLevelWarning, "***ERROR: Field name " + std::string(text) + " truncated");
   CaretsToCommas(f->szName);
-  if (msg) (Msg("      Field ") << number << ": " << f->szName).Send(msg, kLevelDetail);
+  if (MessageWanted(msg, kLevelDetail))
+    (Msg("      Field ") << number << ": " << f->szName).Send(msg, kLevelDetail);
 
   TxtReaderState& st = TxtState();
   const int16_t item = static_cast<int16_t>(ParseDecimal(sf.Next()));

@@ -34,6 +34,41 @@ int ReadEndpoint(TableDb* db, const char* value, const char* which, Endpoint* e,
   return 0;
 }
 
+// Stores entry i, a target field number (0: unmapped), as its index.
+inline void StoreMapEntry(FieldMapRecord* rec, int i, int32_t e, int targetCount, MessageFn msg) {
+  if (e < 0 || e > targetCount) {
+    Send(msg, kLevelWarning, "***WARNING: Invalid map index reset to unmapped");
+    e = 0;
+  }
+  SetMapEntry(rec, i, static_cast<int16_t>(e - 1));
+}
+
+// Reads count entries from the MAP value (NUL-terminated, no NUL inside),
+// one per subfield. Runs of plain digits, nearly every entry, are read
+// here; from the first subfield that holds anything else on, the subfield
+// walk and ParseDecimal take over.
+void ReadMapEntries(const char* value, int count, int targetCount, FieldMapRecord* rec,
+                    MessageFn msg) {
+  const char* p = value;
+  int i = 0;
+  for (; i < count; ++i) {
+    const char* q = p;
+    uint32_t e = 0;
+    // The NUL ends the run.
+    for (uint32_t d; (d = static_cast<unsigned char>(*q) - 48u) < 10; ++q) e = e * 10u + d;
+    if (*q == ',') {
+      ++q;
+    } else if (*q != '\0') {
+      break;
+    }
+    StoreMapEntry(rec, i, static_cast<int32_t>(e), targetCount, msg);
+    p = q;
+  }
+  if (i == count) return;
+  Subfields sf(p);
+  for (; i < count; ++i) StoreMapEntry(rec, i, ParseDecimal(sf.Next()), targetCount, msg);
+}
+
 }  // namespace
 
 int QVTBUGetText3FieldMap(TableDb* db, GetValueFn getter, MessageFn msg) {
@@ -77,15 +112,7 @@ int QVTBUGetText3FieldMap(TableDb* db, GetValueFn getter, MessageFn msg) {
   rec->dwAttribs = attribs;
 
   if (Require(getter, "MAP", "MAP", &v, msg) != 0) return -1;
-  Subfields sf(v.view());
-  for (int i = 0; i < count; ++i) {
-    int32_t e = ParseDecimal(sf.Next());
-    if (e < 0 || e > targetCount) {
-      Send(msg, kLevelWarning, "***WARNING: Invalid map index reset to unmapped");
-      e = 0;
-    }
-    SetMapEntry(rec, i, static_cast<int16_t>(e - 1));
-  }
+  ReadMapEntries(v.c_str(), count, targetCount, rec, msg);
 
   ConfigRecord cfg{};
   cfg.nConfigID = static_cast<uint16_t>(id);
@@ -103,7 +130,8 @@ int QVTBUGetText3FieldMap(TableDb* db, GetValueFn getter, MessageFn msg) {
       return c;
     }
   }
-  if (msg) (Msg("   Add field MAP ") << id).Send(msg, kLevelProgress);
+  if (MessageWanted(msg, kLevelProgress))
+    (Msg("   Add field MAP ") << id).Send(msg, kLevelProgress);
   int c = AddFieldMap(db, id, &cfg, rec);
   if (c != 0) {
     Send(msg, kLevelError, "***ERROR: code " + Num(c) + " adding new field map record" + Num(id));
@@ -168,7 +196,8 @@ int QVTBUGetText3CharMap(TableDb* db, GetValueFn getter, MessageFn msg) {
       return c;
     }
   }
-  Send(msg, kLevelProgress, "   Add character Map: " + Num(id) + " " + rec->szName);
+  if (MessageWanted(msg, kLevelProgress))
+    Send(msg, kLevelProgress, "   Add character Map: " + Num(id) + " " + rec->szName);
   int c = AddCharMap(db, id, rec);
   if (c != 0) {
     Send(msg, kLevelError, "***ERROR: code " + Num(c) + " adding new CharMap record " + Num(id));

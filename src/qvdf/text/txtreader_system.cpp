@@ -230,7 +230,8 @@ int QVTBUGetText3Section(SystemRecord* rec, int i, GetValueFn getter, MessageFn 
     if (CopyText(sec->szName, sizeof sec->szName, name))
       Send(msg, kLevelWarning, "***ERROR: Section name " + std::string(name) + " truncated");
   }
-  if (msg) (Msg("      Section ") << sec->nSectionID << ": " << sec->szName).Send(msg, kLevelProgress);
+  if (MessageWanted(msg, kLevelProgress))
+    (Msg("      Section ") << sec->nSectionID << ": " << sec->szName).Send(msg, kLevelProgress);
 
   CopyTextChecked(sec->szSecText2, sizeof sec->szSecText2, sf.Next(), "Section text 2", msg);
   s = sf.Next();

@@ -380,6 +380,49 @@ TEST_F(TxtReadTest, MapEntries) {
   EXPECT_EQ(GetMapEntry(reinterpret_cast<FieldMapRecord*>(map.data()), 1), -1);
 }
 
+TEST_F(TxtReadTest, MapEntriesInEveryForm) {
+  // Two entries into a list of three fields; each stored as number - 1,
+  // out of range giving -1 with a warning. Plain digits take a shorter road
+  // than anything else, so both must agree.
+  struct Case {
+    const char* map;
+    int16_t first, second;
+    size_t warnings;
+  };
+  const Case cases[] = {
+      {"MAP=2,1", 1, 0, 0},   {"MAP= 2, 1", 1, 0, 0},   {"MAP=+2,-0", 1, -1, 0},
+      {"MAP=,3", -1, 2, 0},   {"MAP=3,", 2, -1, 0},     {"MAP=2x,1", -1, 0, 1},
+      {"MAP=1,2,3", 0, 1, 0}, {"MAP=00003,2", 2, 1, 0}, {"MAP=4294967298,1", 1, 0, 0},
+      {"MAP=1,\t3", 0, 2, 0}, {"MAP=", -1, -1, 0},      {"MAP=1 ,2", -1, 1, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.map);
+    Table t;
+    t.map = c.map;
+    Messages().clear();
+    ASSERT_EQ(Read(t.Text()), 0);
+    EXPECT_EQ(Texts(80).size(), c.warnings);
+    std::vector<char> map(static_cast<size_t>(GetFieldMapSize(&db_, 1)));
+    ASSERT_EQ(ReadFieldMap(&db_, 1, nullptr, map.data(), static_cast<int>(map.size())), 0);
+    EXPECT_EQ(GetMapEntry(reinterpret_cast<FieldMapRecord*>(map.data()), 0), c.first);
+    EXPECT_EQ(GetMapEntry(reinterpret_cast<FieldMapRecord*>(map.data()), 1), c.second);
+  }
+}
+
+TEST_F(TxtReadTest, LinesNobodyKeepsAreNotComposed) {
+  // A callback declared to keep only levels above 50 is not sent the
+  // per-record lines at all; declared to keep everything, it gets them again.
+  DeclareMessageFilter(txttest::Collect, [](int level) { return level > 50; });
+  ASSERT_EQ(Read(Table().Text()), 0);
+  DeclareMessageFilter(txttest::Collect, [](int) { return true; });
+  for (const Msg& m : Messages()) EXPECT_GT(m.level, 50) << m.text;
+  EXPECT_EQ(Texts(60).size(), 6u);
+  Messages().clear();
+  ASSERT_EQ(Read(Table().Text()), 0);
+  EXPECT_EQ(Messages().size(), 18u);
+  EXPECT_FALSE(MessageWanted(nullptr, 100));
+}
+
 TEST_F(TxtReadTest, CharMapOfMoreThan256Characters) {
   Table t;
   t.charmap[3] = "300";
