@@ -394,6 +394,11 @@ TEST_F(TxtReadTest, MapEntriesInEveryForm) {
       {"MAP=,3", -1, 2, 0},   {"MAP=3,", 2, -1, 0},     {"MAP=2x,1", -1, 0, 1},
       {"MAP=1,2,3", 0, 1, 0}, {"MAP=00003,2", 2, 1, 0}, {"MAP=4294967298,1", 1, 0, 0},
       {"MAP=1,\t3", 0, 2, 0}, {"MAP=", -1, -1, 0},      {"MAP=1 ,2", -1, 1, 1},
+      // Eight bytes or more left: the numbers are read a word at a time.
+      {"MAP=2,1,0000000", 1, 0, 0},     {"MAP=1234567,1,,,,,", -1, 0, 1},
+      {"MAP=0000003,1,,,,,,", 2, 0, 0}, {"MAP=3,2x,,,,,,,,,", 2, -1, 1},
+      {"MAP=12345678,2,,,,,", -1, 1, 1}, {"MAP=2,\x81,,,,,,,,", 1, -1, 1},
+      {"MAP=,,,,,,,,,,", -1, -1, 0},    {"MAP=3,3,3,3,3,3,3,3", 2, 2, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.map);
