@@ -200,18 +200,18 @@ constexpr ChecksumPowers kChecksumPowers;
 uint16_t FieldListChecksum(const void* rec, int len) {
   const auto* p = static_cast<const signed char*>(rec);
   // h = h * 31 + byte, kept to 16 bits, is linear: sixteen lanes each fold
-  // every sixteenth byte with 31^16 and their weighted sum is h, so the
-  // compiler can run the lanes side by side.
+  // every sixteenth byte with 31^16, and h is their sum weighted by
+  // 31^(15-j), so the compiler can run the lanes side by side and the
+  // weights are applied once at the end.
   uint16_t lane[16] = {};
   int i = 0;
   for (; i + 16 <= len; i += 16)
     for (int j = 0; j < 16; ++j)
       // Unsigned products: 16-bit operands would be promoted to int and overflow.
       lane[j] = static_cast<uint16_t>(unsigned{lane[j]} * kChecksumPowers.step +
-                                      unsigned{static_cast<uint16_t>(p[i + j])} *
-                                          kChecksumPowers.w[j]);
+                                      unsigned{static_cast<uint16_t>(p[i + j])});
   unsigned h = 0;
-  for (uint16_t v : lane) h += v;
+  for (int j = 0; j < 16; ++j) h += unsigned{lane[j]} * kChecksumPowers.w[j];
   for (; i < len; ++i) h = h * 31u + static_cast<unsigned>(p[i]);
   return static_cast<uint16_t>(h & 0xFFFFu);
 }
