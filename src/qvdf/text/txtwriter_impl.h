@@ -101,6 +101,8 @@ void AddHex(uint32_t v);
 // what it wrote.
 constexpr size_t kIntRoom = 21;  // sign and twenty digits
 constexpr size_t kHexRoom = 8;
+// Writes v in decimal at d (kIntRoom bytes of room; up to three bytes
+// past the end it returns may be written over); returns the end.
 char* PutInt(char* d, int64_t v);
 char* PutHex(char* d, uint32_t v);
 template <size_t N>
