@@ -66,11 +66,13 @@ bool KeyMatches(const char* line, size_t n, const char* key) {
 int GetLineValue(LineCursor* cur, LineSourceFn next, const char* key, char* buf, int size,
                  MessageFn msg) {
   if (!cur->current) {
+    cur->plain = false;
     int got = next(&cur->line, msg);
     if (got != 1) return got < 0 ? kValueError : kValueEnd;
     cur->current = true;
   }
   while (IsSkipped(cur->line)) {
+    cur->plain = false;
     int got = next(&cur->line, msg);
     if (got != 1) {
       cur->current = false;
@@ -81,9 +83,13 @@ int GetLineValue(LineCursor* cur, LineSourceFn next, const char* key, char* buf,
   // The line may hold a NUL from a damaged input; everything is measured up
   // to it, as the text reader sees the line.
   const char* line = cur->line.c_str();
+  const size_t lineLen = cur->line.size();
+  const bool plain = cur->plain && lineLen >= 2 && line[lineLen - 2] == '\r';
   const char* value = line;
   if (key && *key) {
-    const char* eq = TxtFindChar(line, '=');
+    // No double-byte character in a plain line: the first "=" is the one.
+    const char* eq = plain ? static_cast<const char*>(std::memchr(line, '=', lineLen))
+                           : TxtFindChar(line, '=');
     if (!eq) return kValueOtherKey;
     size_t n = static_cast<size_t>(eq - line);
     // Over n bytes only: a key that the line's key begins is accepted, as
@@ -92,7 +98,9 @@ int GetLineValue(LineCursor* cur, LineSourceFn next, const char* key, char* buf,
     value = eq + 1;
   }
   bool lead = false;
-  size_t len = ValueLength(value, line + cur->line.size(), &lead);
+  // A plain line's only CR is the one before its final LF.
+  size_t len = plain ? static_cast<size_t>(line + lineLen - 2 - value)
+                     : ValueLength(value, line + lineLen, &lead);
 
   if (buf && size > 0) {
     // Only as far as the value goes: callers hand in buffers of a line's

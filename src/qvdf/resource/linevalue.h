@@ -15,6 +15,9 @@ using LineSourceFn = int (*)(std::string* line, MessageFn msg);
 struct LineCursor {
   std::string line;
   bool current = false;
+  // Set by a line source that knows the line holds no NUL, no byte above
+  // 0x7F and no CR but the one of its final CR LF; cleared before every read.
+  bool plain = false;
 };
 
 // 0: the current record line has `key` (or key is empty); its value, cut at

@@ -138,10 +138,16 @@ int ReadRc2Line(std::string* line, MessageFn msg) {
     r.failure = kErrBadFormat;
     return -1;
   }
-  if (!DecodeRc2ScriptLine(raw, line)) {
+  // Plain ASCII without a NUL or a CR before the line end decodes to a line
+  // the value getter need not scan for them either.
+  size_t end = raw.size();
+  while (end > 0 && (raw[end - 1] == '\n' || raw[end - 1] == '\r')) --end;
+  const bool plain = r.in.stop() >= end;
+  if (!DecodeRc2ScriptLine(raw, line, plain)) {
     r.ended = true;
     return 0;
   }
+  if (line == &r.cursor.line) r.cursor.plain = plain;
   return 1;
 }
 

@@ -75,6 +75,30 @@ TEST_F(Rc2ReaderTest, DecodesQuotesAndBackslashes) {
   EXPECT_EQ(CloseRc2Input("in.rc2", rctest::Record), 0);
 }
 
+TEST_F(Rc2ReaderTest, ValuesEndAtTheirFirstCrWhateverTheLineHolds) {
+  // Plain lines take a shorter road through the getter than lines with a
+  // raw CR, a NUL or a high byte; every value must come out the same.
+  std::string script = "_ZELM_ITB_TABLE_ RCDATA BEGIN\r\n";
+  script += "\"A=plain\\r\\n\",\r\n";
+  script += "\"B=\\r\\n\",\r\n";                       // empty value
+  script += "\"C=x\ry\\r\\n\",\r\n";                  // a raw CR inside the literal
+  script += "\"D=n" + std::string(1, '\0') + "ul\\r\\n\",\r\n";  // a NUL ends the value
+  script += "\"E=h\xE9igh=\\r\\n\",\r\n";             // a high byte, a second "="
+  script += "\"F=lf only\\r\\n\",\n";                  // the script line ends in LF alone
+  script += "\"G\\r\\n\",\r\n";                        // no "=": another key
+  script += "0,\r\n";
+  ASSERT_EQ(Open(script), 0);
+  EXPECT_EQ(Get("A"), "plain");
+  EXPECT_EQ(Get("B"), "");
+  EXPECT_EQ(Get("C"), "x");
+  EXPECT_EQ(Get("D"), "n");
+  EXPECT_EQ(Get("E"), "h\xE9igh=");
+  EXPECT_EQ(Get("F"), "lf only");
+  EXPECT_EQ(Get("G"), "<other>");
+  EXPECT_EQ(Get(""), "G");
+  EXPECT_EQ(Get(""), "<end>");
+}
+
 TEST_F(Rc2ReaderTest, CommentReadsBackAsHashLine) {
   ASSERT_EQ(Open("_zelm_itb_table_ rcdata begin\r\n//abc\r\n0,\r\n"), 0);
   std::string line;
