@@ -18,9 +18,16 @@ class KeyTable {
   // Adds key with its text unless the key is already there. The entry of
   // the key (the new one, or the first one added) and true when it was new.
   std::pair<size_t, bool> Add(std::string_view key, std::string_view text);
-  // The entry of key, or npos when it was never added.
+  // Adds key with its text without looking it up: a key that is there
+  // already keeps its first text, and the later entry is never found. The
+  // index takes such entries in one sweep at the next lookup, each slot
+  // fetched ahead of its use, instead of one scattered read per key.
+  void Append(std::string_view key, std::string_view text);
+  // The entry of key, or npos when it was never added. Keys are mostly
+  // looked up in the order they were added: the entry after the one found
+  // last is tried first, which spares the hash and its scattered reads.
   size_t Find(std::string_view key) const;
-  // The key and the text of an entry that Add returned.
+  // The key and the text of an entry that Add or Find returned.
   std::string_view Key(size_t entry) const {
     const Entry& e = entries_[entry];
     return std::string_view(chars_).substr(e.at, e.keyLen);
@@ -29,7 +36,8 @@ class KeyTable {
     const Entry& e = entries_[entry];
     return std::string_view(chars_).substr(e.at + e.keyLen, e.textLen);
   }
-  size_t size() const { return entries_.size(); }
+  // The number of different keys.
+  size_t size() const;
   // Forgets every entry and gives back the memory.
   void Clear();
 
@@ -39,12 +47,23 @@ class KeyTable {
     uint32_t keyLen;
     uint32_t textLen;
     size_t hash;
+    bool repeat;  // the key of an earlier entry: never found
   };
   // The slot that holds key, or the empty slot where it would go.
   size_t Slot(std::string_view key, size_t hash) const;
-  void Grow();
+  // Puts the entries appended since the last lookup into the index.
+  void Index() const;
+  void Grow() const;
+  bool Holds(size_t entry, std::string_view key) const {
+    const Entry& e = entries_[entry];
+    return e.keyLen == key.size() && std::string_view(chars_).substr(e.at, e.keyLen) == key;
+  }
 
   std::string chars_;
-  std::vector<Entry> entries_;
-  std::vector<uint32_t> slots_;  // entry + 1; 0 for an empty slot
+  // The index is built on demand by const lookups, hence mutable.
+  mutable std::vector<Entry> entries_;
+  mutable std::vector<uint32_t> slots_;  // entry + 1; 0 for an empty slot
+  mutable size_t indexed_ = 0;           // entries_ before this one are in slots_
+  mutable size_t distinct_ = 0;          // entries that are not repeats
+  mutable size_t next_ = 0;              // the entry after the one Find found last
 };

@@ -183,7 +183,7 @@ int MergeConverter::LoadStrings() {
     std::string_view key = line.substr(kb, ke - kb);
     size_t n = q2 - q1 - 1;
     if (const char* what = LengthWarning(key, n)) Warn(&warnings_, warn_, what, line);
-    strings_.Add(key, line.substr(q1 + 1, n));
+    strings_.Append(key, line.substr(q1 + 1, n));
   }
   warnings_.Flush(warn_);
   return result;
