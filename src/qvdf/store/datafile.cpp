@@ -358,9 +358,28 @@ bool PendingReady(AppendBuffer* p) {
   return p->buf != nullptr;
 }
 
+// The payload of a new block: bytes in memory, or the payload of a block of
+// another data file, read straight into its place.
+struct Payload {
+  const void* data = nullptr;
+  DataFile* src = nullptr;
+  uint64_t srcOff = 0;
+  // Puts the len bytes at dst; false when reading them from src failed.
+  bool Put(void* dst, uint32_t len) const {
+    if (len == 0) return true;
+    if (!src) {
+      std::memcpy(dst, data, len);
+      return true;
+    }
+    return ReadAt(src, srcOff, dst, len) == static_cast<long>(len);
+  }
+};
+
 // Puts header and payload of a new block at addr, the end of the data: into
-// the held blocks when they fit, else straight into the file.
-bool AppendBytes(DataFile* f, uint32_t addr, const BlockHeader& bh, const void* data, uint32_t len) {
+// the held blocks when they fit, else straight into the file. A payload
+// that cannot be read leaves the file as it was, with *readFailed set.
+bool AppendBytes(DataFile* f, uint32_t addr, const BlockHeader& bh, const Payload& data,
+                 uint32_t len, bool* readFailed) {
   AppendBuffer* p = &f->pending;
   if (p->failed) return false;
   size_t total = sizeof bh + size_t{len};
@@ -370,7 +389,10 @@ bool AppendBytes(DataFile* f, uint32_t addr, const BlockHeader& bh, const void* 
     if (p->len == 0) p->start = addr;
     unsigned char* at = p->buf.get() + p->len;
     std::memcpy(at, &bh, sizeof bh);
-    if (len) std::memcpy(at + sizeof bh, data, len);
+    if (!data.Put(at + sizeof bh, len)) {
+      *readFailed = true;
+      return false;
+    }
     CacheOverlap(&f->cache, addr, at, total);
     p->len += total;
     return true;
@@ -384,15 +406,22 @@ bool AppendBytes(DataFile* f, uint32_t addr, const BlockHeader& bh, const void* 
   }
   if (tmp) {
     std::memcpy(tmp, &bh, sizeof bh);
-    if (len) std::memcpy(tmp + sizeof bh, data, len);
+    if (!data.Put(tmp + sizeof bh, len)) {
+      *readFailed = true;
+      return false;
+    }
     return WriteAll(f, addr, tmp, total);
   }
-  return WriteBlockHeader(f, addr, bh) && WriteAll(f, uint64_t{addr} + sizeof bh, data, len);
+  // Without memory for a copy, a payload in memory goes out in two writes;
+  // one in another file cannot.
+  return !data.src && WriteBlockHeader(f, addr, bh) &&
+         WriteAll(f, uint64_t{addr} + sizeof bh, data.data, len);
 }
 
 // Appends a block whose header already carries refCount; header and payload
-// go out in one write. Its address, or 0 with nLastCode set.
-uint32_t AppendCounted(DataFile* f, const void* data, uint32_t len, uint32_t refCount) {
+// go out in one write. Its address, or 0 with nLastCode set (6 also when
+// the payload could not be read from its file).
+uint32_t AppendCounted(DataFile* f, const Payload& data, uint32_t len, uint32_t refCount) {
   f->nLastCode = kErrIo;
   if (f->hFile == platform::kInvalidHandle) return 0;
   if (f->nMode != 1) {
@@ -403,7 +432,8 @@ uint32_t AppendCounted(DataFile* f, const void* data, uint32_t len, uint32_t ref
   // Addresses are 32-bit: refuse a block that would end beyond them.
   if (uint64_t{addr} + sizeof(BlockHeader) + len > UINT32_MAX) return 0;
   BlockHeader bh{len, refCount};
-  if (!AppendBytes(f, addr, bh, data, len)) return 0;
+  bool readFailed = false;
+  if (!AppendBytes(f, addr, bh, data, len, &readFailed)) return 0;
   f->dwEndOfData = addr + static_cast<uint32_t>(sizeof bh) + len;
   if (len > f->header.dwLargestBlock) f->header.dwLargestBlock = len;
   f->header.dwBlockCount += 1;
@@ -412,13 +442,8 @@ uint32_t AppendCounted(DataFile* f, const void* data, uint32_t len, uint32_t ref
   return addr;
 }
 
-}  // namespace
-
-uint32_t Append(DataFile* f, const void* data, uint32_t len) {
-  return AppendCounted(f, data, len, 0);
-}
-
-uint32_t AppendToRoot(DataFile* f, int slot, const void* data, uint32_t len) {
+// AppendToRoot for any payload.
+uint32_t AppendPayloadToRoot(DataFile* f, int slot, const Payload& data, uint32_t len) {
   f->nLastCode = kErrReadOnlyFile;
   if (f->nMode != 1) return 0;
   f->nLastCode = kErrRange;
@@ -430,6 +455,31 @@ uint32_t AppendToRoot(DataFile* f, int slot, const void* data, uint32_t len) {
   Roots(f)[slot] = addr;
   f->header.dwRootsInUse += 1;
   return addr;
+}
+
+}  // namespace
+
+uint32_t Append(DataFile* f, const void* data, uint32_t len) {
+  return AppendCounted(f, Payload{data}, len, 0);
+}
+
+uint32_t AppendToRoot(DataFile* f, int slot, const void* data, uint32_t len) {
+  return AppendPayloadToRoot(f, slot, Payload{data}, len);
+}
+
+uint32_t AppendCopy(DataFile* dst, int slot, DataFile* src, uint32_t addr, uint32_t maxLen) {
+  BlockHeader bh;
+  if (src == dst || src->hFile == platform::kInvalidHandle || ReadBlockHeader(src, addr, &bh) != kOk) {
+    dst->nLastCode = kErrIo;
+    return 0;
+  }
+  if (bh.dwLength > maxLen) {
+    dst->nLastCode = kErrBadFormat;
+    return 0;
+  }
+  Payload data{nullptr, src, uint64_t{addr} + sizeof bh};
+  return slot < 0 ? AppendCounted(dst, data, bh.dwLength, 0)
+                  : AppendPayloadToRoot(dst, slot, data, bh.dwLength);
 }
 
 uint32_t Read(DataFile* f, uint32_t addr, void* buf, uint32_t size) {

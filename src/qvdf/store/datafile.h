@@ -137,6 +137,13 @@ int Flush(DataFile* f);
 // (read-only), 13 (slot out of range), 3 (slot in use) or 6; the slot is
 // filled only when the block is on disk.
 uint32_t AppendToRoot(DataFile* f, int slot, const void* data, uint32_t len);
+// Appends a copy of the block at addr of src, another open data file, its
+// payload read straight into place (no buffer of the caller's); with slot
+// >= 0 it goes into that slot as AppendToRoot does. Its address, or 0 with
+// dst's nLastCode 4 when the block is longer than maxLen, 6 when it cannot
+// be read from src (outside src's data, or the read failed) or written, or
+// as Append and AppendToRoot say.
+uint32_t AppendCopy(DataFile* dst, int slot, DataFile* src, uint32_t addr, uint32_t maxLen);
 // Copies min(length, size) payload bytes; that count, or 0 on failure or
 // for an empty payload (nLastCode 0 then).
 uint32_t Read(DataFile* f, uint32_t addr, void* buf, uint32_t size);

@@ -449,6 +449,66 @@ TEST_F(DataFileTest, HeldBlocksGoOutTogetherAndTheirLossStopsTheFile) {
   EXPECT_EQ(ReadBytes(path_), onDisk);
 }
 
+TEST_F(DataFileTest, CopiedBlocksComeStraightFromTheOtherFile) {
+  CreateOpen(2);
+  const std::string big(300 * 1024, 'b');  // more than the held blocks take
+  uint32_t alpha = Append(&f_, "alpha", 5);
+  uint32_t large = Append(&f_, big.data(), static_cast<uint32_t>(big.size()));
+  const std::string mid(100 * 1024, 'm');  // held, but read past the window
+  uint32_t middle = Append(&f_, mid.data(), static_cast<uint32_t>(mid.size()));
+  uint32_t held = Append(&f_, "held", 4);  // still in memory
+  ASSERT_TRUE(alpha && large && middle && held);
+  std::string dstPath = Path("d.dat");
+  ASSERT_EQ(Create(dstPath.c_str(), 3), 0);
+  DataFile d;
+  ASSERT_EQ(Open(dstPath.c_str(), &d, 1), 0);
+
+  uint32_t a = AppendCopy(&d, -1, &f_, alpha, 1 << 20);
+  uint32_t h = AppendCopy(&d, 2, &f_, held, 1 << 20);
+  uint32_t l = AppendCopy(&d, -1, &f_, large, 1 << 20);
+  ASSERT_TRUE(a && h && l);
+  EXPECT_EQ(GetRoot(&d, 2), h);
+  // Refused: too long, not a block of the source, the same file, a slot in use.
+  uint32_t end = d.dwEndOfData;
+  EXPECT_EQ(AppendCopy(&d, -1, &f_, alpha, 4), 0u);
+  EXPECT_EQ(d.nLastCode, 4);
+  EXPECT_EQ(AppendCopy(&d, -1, &f_, f_.dwEndOfData, 1 << 20), 0u);
+  EXPECT_EQ(d.nLastCode, 6);
+  EXPECT_EQ(AppendCopy(&d, -1, &d, a, 1 << 20), 0u);
+  EXPECT_EQ(d.nLastCode, 6);
+  EXPECT_EQ(AppendCopy(&d, 2, &f_, alpha, 1 << 20), 0u);
+  EXPECT_EQ(d.nLastCode, 3);
+  EXPECT_EQ(d.dwEndOfData, end);
+
+  // A payload that cannot be read leaves the destination as it was.
+  ASSERT_EQ(Close(&f_), 0);
+  ASSERT_EQ(Open(path_.c_str(), &f_, 0), 0);
+  for (uint32_t from : {middle, large}) {
+    env_.readsLeft = 1;  // the block header, not its payload
+    EXPECT_EQ(AppendCopy(&d, -1, &f_, from, 1 << 20), 0u);
+    env_.readsLeft = -1;
+    EXPECT_EQ(d.nLastCode, 6);
+    EXPECT_EQ(d.dwEndOfData, end);
+  }
+  EXPECT_NE(Append(&d, "after", 5), 0u);
+
+  ASSERT_EQ(Close(&d), 0);
+  ASSERT_EQ(Open(dstPath.c_str(), &d, 0), 0);
+  std::string buf(big.size() + 1, '\0');
+  EXPECT_EQ(Read(&d, a, buf.data(), 16), 5u);
+  EXPECT_EQ(buf.substr(0, 5), "alpha");
+  EXPECT_EQ(Read(&d, h, buf.data(), 16), 4u);
+  EXPECT_EQ(buf.substr(0, 4), "held");
+  EXPECT_EQ(Read(&d, l, buf.data(), static_cast<uint32_t>(buf.size())), big.size());
+  EXPECT_EQ(buf.substr(0, big.size()), big);
+  BlockHeader bh{};
+  ASSERT_EQ(PeekBlock(&d, h, &bh), 0);
+  EXPECT_EQ(bh.dwRefCount, 1u);
+  ASSERT_EQ(PeekBlock(&d, a, &bh), 0);
+  EXPECT_EQ(bh.dwRefCount, 0u);
+  EXPECT_EQ(Close(&d), 0);
+}
+
 TEST_F(DataFileTest, AllocationFailures) {
   std::string p = Path("m.dat");
   env_.allocsLeft = 0;

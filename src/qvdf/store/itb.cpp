@@ -15,8 +15,8 @@ namespace {
 constexpr int16_t kOldestCopiedVersion = 3;
 constexpr int16_t kNewestCopiedVersion = 4;
 
-// Copies blocks from one open data file to the end of another through one
-// buffer as large as the source's largest block.
+// Copies blocks from one open data file to the end of another, each payload
+// read straight into the destination's held blocks.
 class BlockCopier {
  public:
   BlockCopier(DataFile* src, DataFile* dst) : src_(src), dst_(dst) {}
@@ -25,28 +25,17 @@ class BlockCopier {
     uint32_t largest = src_->header.dwLargestBlock;
     // No block can be larger than the data in front of the root array.
     if (largest > src_->header.dwRootArrayOffset) return kErrBadFormat;
-    // One byte more than the largest block tells a larger one apart.
-    if (!buf_.Alloc(size_t{largest} + 1)) return kErrNoMemory;
     size_ = largest;
     return kOk;
   }
 
-  // Reads the block at addr into the buffer; *len receives its length.
-  int Load(uint32_t addr, uint32_t* len) {
-    uint32_t n = Read(src_, addr, buf_.get(), size_ + 1);
-    if (n == 0 && src_->nLastCode != kOk) return kErrIo;
-    if (n > size_) return kErrBadFormat;
-    *len = n;
-    return kOk;
-  }
-
-  // Appends a copy of the block at addr to the destination; *out receives
-  // the new address.
-  int Copy(uint32_t addr, uint32_t* out) {
-    uint32_t len = 0;
-    if (int rc = Load(addr, &len)) return rc;
-    *out = Append(dst_, buf_.get(), len);
-    return *out ? kOk : kErrIo;
+  // Appends a copy of the block at addr to the destination (into root slot
+  // `slot` when >= 0); *out receives the new address. The payload goes
+  // straight from the source into the destination's held blocks.
+  int Copy(uint32_t addr, uint32_t* out, int slot = -1) {
+    *out = AppendCopy(dst_, slot, src_, addr, size_);
+    if (*out) return kOk;
+    return dst_->nLastCode == kErrBadFormat ? kErrBadFormat : kErrIo;
   }
 
   // Reads an index block that must be exactly len bytes into idx.
@@ -59,15 +48,13 @@ class BlockCopier {
     return kOk;
   }
 
-  const void* data() const { return buf_.get(); }
   DataFile* src() { return src_; }
   DataFile* dst() { return dst_; }
 
  private:
   DataFile* src_;
   DataFile* dst_;
-  MemBlock buf_;
-  uint32_t size_ = 0;
+  uint32_t size_ = 0;  // the longest block the source may hold
 };
 
 // Replaces every nonzero u32 address at stride bytes in idx by its copy.
@@ -144,9 +131,8 @@ int CopyBlocks(DataFile* src, DataFile* dst) {
       if (int rc = CopyTableStructure(&c, addr)) return rc;
       continue;
     }
-    uint32_t len = 0;
-    if (c.Load(addr, &len) != kOk) return kErrIo;
-    if (!AppendToRoot(dst, slot, c.data(), len)) return kErrIo;
+    uint32_t copy = 0;
+    if (c.Copy(addr, &copy, slot) != kOk) return kErrIo;
   }
   return kOk;
 }

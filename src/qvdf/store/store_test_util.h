@@ -59,6 +59,7 @@ class FaultEnv : public platform::EnvWrapper {
   int openFiles = 0;
   int writesLeft = -1;
   int allocsLeft = -1;
+  int readsLeft = -1;
   bool reportReadOnly = false;
   long readCalls = 0;   // positional reads that reached the file
   long writeCalls = 0;  // positional writes that reached the file
@@ -74,6 +75,7 @@ class FaultEnv : public platform::EnvWrapper {
     return target()->CloseFile(h);
   }
   long ReadAt(platform::FileHandle h, uint64_t off, void* b, size_t n) override {
+    if (Take(&readsLeft)) return -1;
     ++readCalls;
     return target()->ReadAt(h, off, b, n);
   }
