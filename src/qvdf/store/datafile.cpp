@@ -72,18 +72,56 @@ void CacheWritten(BlockCache* c, uint64_t off, const void* data, size_t n) {
   }
 }
 
-// Writes the held appended blocks. A failure is kept: the blocks are lost
-// and the records that point at them with them, so nothing may follow.
-bool FlushPending(DataFile* f) {
+// The held blocks are lost: so are the records that point at them, and
+// nothing may follow.
+bool LoseHeld(DataFile* f) {
   AppendBuffer* p = &f->pending;
-  if (p->failed) return false;
+  p->failed = true;
+  p->len = 0;
+  f->cache.len = 0;
+  return false;
+}
+
+// Waits for the held blocks being written on the writer thread. False when
+// that write failed, or an earlier one.
+bool Settle(DataFile* f) {
+  AppendBuffer* p = &f->pending;
+  if (p->behind && p->behind->busy() && !p->behind->Wait()) return LoseHeld(f);
+  return !p->failed;
+}
+
+// True when [off, off + n) touches the blocks being written on the writer
+// thread; Within: lies wholly in them.
+bool InFlight(const AppendBuffer* p, uint64_t off, size_t n) {
+  const WriteBehind* b = p->behind.get();
+  return b && b->busy() && off < b->offset() + b->size() && off + n > b->offset();
+}
+bool WithinFlight(const AppendBuffer* p, uint64_t off, size_t n) {
+  const WriteBehind* b = p->behind.get();
+  return b && b->busy() && off >= b->offset() && off + n <= b->offset() + b->size();
+}
+
+// Hands the held blocks to the writer thread and goes on with the spare
+// buffer; false when either cannot be had.
+bool WriteBehindHeld(DataFile* f) {
+  AppendBuffer* p = &f->pending;
+  if (!p->spare) p->spare.reset(new (std::nothrow) unsigned char[kAppendBufferSize]);
+  if (!p->behind) p->behind.reset(new (std::nothrow) WriteBehind);
+  if (!p->spare || !p->behind) return false;
+  p->behind->Start(f->hFile, p->start, p->buf.get(), p->len);
+  std::swap(p->buf, p->spare);
+  p->len = 0;
+  return true;
+}
+
+// Writes the held appended blocks: now, or with behind set on the writer
+// thread, after the write before them is done. A failure is kept (LoseHeld).
+bool FlushPending(DataFile* f, bool behind = false) {
+  AppendBuffer* p = &f->pending;
+  if (!Settle(f)) return false;
   if (p->len == 0) return true;
-  if (!WriteAll(f->hFile, p->start, p->buf.get(), p->len)) {
-    p->failed = true;
-    p->len = 0;
-    f->cache.len = 0;
-    return false;
-  }
+  if (behind && WriteBehindHeld(f)) return true;
+  if (!WriteAll(f->hFile, p->start, p->buf.get(), p->len)) return LoseHeld(f);
   p->len = 0;
   return true;
 }
@@ -106,6 +144,7 @@ bool WriteAll(DataFile* f, uint64_t off, const void* buf, size_t n) {
     return true;
   }
   if (p->len && off + n > p->start && !FlushPending(f)) return false;
+  if (InFlight(p, off, n) && !Settle(f)) return false;
   if (!WriteAll(f->hFile, off, buf, n)) {
     f->cache.len = 0;
     return false;
@@ -122,16 +161,25 @@ long ReadAt(DataFile* f, uint64_t off, void* dst, size_t n) {
     if (n) std::memcpy(dst, p->buf.get() + (off - p->start), n);
     return static_cast<long>(n);
   }
+  // The writer thread only reads the blocks it writes.
+  if (WithinFlight(p, off, n)) {
+    if (n) std::memcpy(dst, p->behind->data() + (off - p->behind->offset()), n);
+    return static_cast<long>(n);
+  }
   if (p->len && off + n > p->start && !FlushPending(f)) return -1;
   BlockCache* c = &f->cache;
   if (c->len && off >= c->start && off + n <= c->start + c->len) {
     if (n) std::memcpy(dst, c->buf.get() + (off - c->start), n);
     return static_cast<long>(n);
   }
-  if (n > kBlockCacheSize / 2 || !CacheReady(c)) return Env()->ReadAt(f->hFile, off, dst, n);
+  if (n > kBlockCacheSize / 2 || !CacheReady(c)) {
+    if (InFlight(p, off, n) && !Settle(f)) return -1;
+    return Env()->ReadAt(f->hFile, off, dst, n);
+  }
   // The window stops where the held blocks begin: the file is not yet them.
   size_t want = kBlockCacheSize;
   if (p->len && p->start - off < want) want = static_cast<size_t>(p->start - off);
+  if (InFlight(p, off, want) && !Settle(f)) return -1;
   c->len = 0;
   long got = Env()->ReadAt(f->hFile, off, c->buf.get(), want);
   if (got < 0) return got;
@@ -173,6 +221,8 @@ void Reset(DataFile* f) {
   f->header = FileHeader{};
   f->nLastCode = 0;
   f->cache = BlockCache{};
+  // The writer first: its write must end before its buffer goes.
+  f->pending.behind.reset();
   f->pending = AppendBuffer{};
 }
 
@@ -384,7 +434,10 @@ bool AppendBytes(DataFile* f, uint32_t addr, const BlockHeader& bh, const Payloa
   if (p->failed) return false;
   size_t total = sizeof bh + size_t{len};
   bool follows = p->len && p->start + p->len == addr;
-  if (p->len && (!follows || p->len + total > kAppendBufferSize) && !FlushPending(f)) return false;
+  // A full buffer of blocks that follow one another goes out on the writer
+  // thread; held blocks that a new one does not follow, at once.
+  if (p->len && (!follows || p->len + total > kAppendBufferSize) && !FlushPending(f, follows))
+    return false;
   if (total <= kAppendBufferSize && PendingReady(p)) {
     if (p->len == 0) p->start = addr;
     unsigned char* at = p->buf.get() + p->len;

@@ -15,6 +15,7 @@
 
 #include "platform/platform.h"
 #include "qvutil/mem.h"
+#include "qvutil/writebehind.h"
 
 // Error codes of the table store.
 constexpr int kOk = 0;
@@ -71,14 +72,20 @@ constexpr size_t kBlockCacheSize = 64 * 1024;
 // Blocks appended but not yet written: the bytes at [start, start + len) of
 // the file, always its tail. They go out in one write when the buffer fills,
 // before a read or write reaches past start, and at close, so that a table
-// built from thousands of small records costs a few large writes.
+// built from thousands of small records costs a few large writes. A full
+// buffer is written on the writer thread while the spare one fills; its
+// bytes are read from memory meanwhile, anything else that touches them
+// waits for the write, and its failure is the file's at that point.
 struct AppendBuffer {
-  std::unique_ptr<unsigned char[]> buf;  // kAppendBufferSize bytes once used
+  std::unique_ptr<unsigned char[]> buf;    // kAppendBufferSize bytes once used
+  std::unique_ptr<unsigned char[]> spare;  // the buffer in flight, or free
   uint64_t start = 0;
   size_t len = 0;
   bool failed = false;  // a write of held blocks failed: every later change fails
+  // Last, so that it is destroyed (waiting for its write) before the buffers.
+  std::unique_ptr<WriteBehind> behind;
 };
-constexpr size_t kAppendBufferSize = 256 * 1024;
+constexpr size_t kAppendBufferSize = 1024 * 1024;
 
 struct DataFile {
   int16_t nMode = 0;       // 0 read-only, 1 read-write

@@ -449,6 +449,50 @@ TEST_F(DataFileTest, HeldBlocksGoOutTogetherAndTheirLossStopsTheFile) {
   EXPECT_EQ(ReadBytes(path_), onDisk);
 }
 
+// A full buffer of held blocks is written on the writer thread while the
+// next fills: its blocks read back from memory meanwhile, a change to one of
+// them waits for the write, and a failed write is the file's failure at the
+// next flush.
+TEST_F(DataFileTest, FullBuffersAreWrittenBehind) {
+  CreateOpen(2);
+  const std::string rec(1000, 'r');
+  std::vector<uint32_t> addrs;
+  // Enough to fill the buffer once and start the next.
+  while (addrs.size() * 1008 < kAppendBufferSize + 4096)
+    addrs.push_back(Append(&f_, rec.data(), static_cast<uint32_t>(rec.size())));
+  ASSERT_NE(addrs.back(), 0u);
+  ASSERT_NE(f_.pending.behind, nullptr);
+  std::string buf(1000, '\0');
+  for (uint32_t a : {addrs.front(), addrs[addrs.size() / 2], addrs.back()}) {
+    ASSERT_EQ(Read(&f_, a, buf.data(), 1000), 1000u);
+    EXPECT_EQ(buf, rec);
+  }
+  ASSERT_EQ(LinkRoot(&f_, 1, addrs.front()), 0);
+  ASSERT_EQ(Close(&f_), 0);
+  Bytes onDisk = ReadBytes(path_);
+  ASSERT_EQ(onDisk.size(), 28u + addrs.size() * 1008 + 8);
+  EXPECT_EQ(U32(onDisk, addrs.front() + 4), 1u);
+  EXPECT_EQ(U32(onDisk, addrs[1] + 4), 0u);
+  for (uint32_t a : addrs) ASSERT_EQ(onDisk[a + 8 + 999], 'r') << a;
+
+  // The write behind fails: the next flush says so, and nothing after it
+  // reaches the file, the header included.
+  ASSERT_EQ(Open(path_.c_str(), &f_, 1), 0);
+  env_.writesLeft = 0;
+  uint32_t last = 0;
+  for (size_t n = 0; n * 1008 < kAppendBufferSize + 4096; ++n)
+    last = Append(&f_, rec.data(), static_cast<uint32_t>(rec.size()));
+  EXPECT_NE(last, 0u);
+  EXPECT_EQ(Flush(&f_), 6);
+  env_.writesLeft = -1;
+  EXPECT_EQ(Append(&f_, "x", 1), 0u);
+  EXPECT_EQ(f_.nLastCode, 6);
+  EXPECT_EQ(Close(&f_), 6);
+  ExpectClosed(f_);
+  EXPECT_EQ(ReadBytes(path_), onDisk);
+  EXPECT_EQ(env_.openFiles, 0);
+}
+
 TEST_F(DataFileTest, CopiedBlocksComeStraightFromTheOtherFile) {
   CreateOpen(2);
   const std::string big(300 * 1024, 'b');  // more than the held blocks take

@@ -1,0 +1,54 @@
+// Writes one buffer at a time to an open file on a thread of its own, so
+// that the system's copy of a full buffer overlaps the work that fills the
+// next one. The owner keeps the bytes untouched until it has waited.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "platform/platform.h"
+
+class WriteBehind {
+ public:
+  WriteBehind() = default;
+  // Waits for the write in flight and ends the thread.
+  ~WriteBehind();
+  WriteBehind(const WriteBehind&) = delete;
+  WriteBehind& operator=(const WriteBehind&) = delete;
+
+  // Starts writing the n bytes at data to h at off; the previous write must
+  // have been waited for. Where no thread can be had, the write is done
+  // here and now.
+  void Start(platform::FileHandle h, uint64_t off, const void* data, size_t n);
+  // Waits for the write started last. True when it wrote every byte, and
+  // when there is none.
+  bool Wait();
+  // A write has been started and not yet waited for; its range.
+  bool busy() const { return busy_; }
+  uint64_t offset() const { return off_; }
+  size_t size() const { return n_; }
+  const unsigned char* data() const { return data_; }
+
+ private:
+  void Run();
+
+  // Owner side: what was started.
+  bool busy_ = false;
+  platform::FileHandle h_ = platform::kInvalidHandle;
+  uint64_t off_ = 0;
+  size_t n_ = 0;
+  const unsigned char* data_ = nullptr;
+
+  // Shared with the thread, under mu_.
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool pending_ = false;  // a write waits for the thread
+  bool done_ = false;     // the thread has finished it
+  bool ok_ = true;        // its result
+  bool stop_ = false;
+  std::thread thread_;
+  bool noThread_ = false;  // starting one failed: write in Start
+};
