@@ -3,12 +3,14 @@
 #include "qvutil/writebehind.h"
 
 #include <system_error>
+#include <utility>
 
 namespace {
 
 bool WriteWhole(platform::FileHandle h, uint64_t off, const unsigned char* p, size_t n) {
   if (n == 0) return true;
-  long w = platform::Env::Get()->WriteAt(h, off, p, n);
+  platform::Env* env = platform::Env::Get();
+  long w = off == WriteBehind::kHere ? env->WriteFile(h, p, n) : env->WriteAt(h, off, p, n);
   return w >= 0 && static_cast<size_t>(w) == n;
 }
 
@@ -50,6 +52,15 @@ void WriteBehind::Start(platform::FileHandle h, uint64_t off, const void* data, 
     done_ = false;
   }
   cv_.notify_all();
+}
+
+bool WriteBehind::Pass(platform::FileHandle h, std::unique_ptr<char[]>* buf, size_t* cap,
+                       size_t n) {
+  bool ok = Wait();
+  std::swap(*buf, passed_);
+  std::swap(*cap, passedCap_);
+  Start(h, kHere, passed_.get(), n);
+  return ok;
 }
 
 bool WriteBehind::Wait() {

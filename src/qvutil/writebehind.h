@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -19,10 +20,18 @@ class WriteBehind {
   WriteBehind(const WriteBehind&) = delete;
   WriteBehind& operator=(const WriteBehind&) = delete;
 
-  // Starts writing the n bytes at data to h at off; the previous write must
-  // have been waited for. Where no thread can be had, the write is done
-  // here and now.
+  // For Start: write at the file's current position, as a plain write does.
+  static constexpr uint64_t kHere = UINT64_MAX;
+
+  // Starts writing the n bytes at data to h at off (or kHere); the previous
+  // write must have been waited for. Where no thread can be had, the write
+  // is done here and now.
   void Start(platform::FileHandle h, uint64_t off, const void* data, size_t n);
+  // Start for a buffer of sequential output: hands *buf (n bytes to write
+  // at the current position) over and puts in *buf the buffer of the write
+  // before, once that is done (null at the first), with *cap its size. False
+  // when that earlier write failed.
+  bool Pass(platform::FileHandle h, std::unique_ptr<char[]>* buf, size_t* cap, size_t n);
   // Waits for the write started last. True when it wrote every byte, and
   // when there is none.
   bool Wait();
@@ -51,4 +60,8 @@ class WriteBehind {
   bool stop_ = false;
   std::thread thread_;
   bool noThread_ = false;  // starting one failed: write in Start
+
+  // Pass: the buffer in flight, and its size.
+  std::unique_ptr<char[]> passed_;
+  size_t passedCap_ = 0;
 };

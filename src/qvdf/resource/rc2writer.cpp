@@ -13,6 +13,7 @@
 #include "qvdf/text/lineread.h"
 #include "qvdf/text/txtwriter.h"
 #include "qvutil/options.h"
+#include "qvutil/writebehind.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ constexpr char kModule[] = "qvdf\\rc2writer";
 constexpr char kEnabledPrefix[] = "ENABLEDPRODUCTS=";
 constexpr size_t kEnabledPrefixLength = sizeof(kEnabledPrefix) - 1;
 // Output is written in pieces of about this size.
-constexpr size_t kFlushSize = 64 * 1024;
+constexpr size_t kFlushSize = 1024 * 1024;
 
 // One script output at a time: the temporary text table and its version.
 struct WriterState {
@@ -46,7 +47,7 @@ void RemoveTemp() {
 // line of the longest kind, so a line is encoded straight into it.
 class ScriptOut {
  public:
-  ScriptOut() : buf_(new char[kCapacity]) {}
+  ScriptOut() : buf_(new char[kCapacity]), cap_(kCapacity) {}
   size_t size() const { return used_; }
   void Append(std::string_view s) {
     std::memcpy(buf_.get() + used_, s.data(), s.size());
@@ -55,13 +56,22 @@ class ScriptOut {
   void AppendLine(std::string_view txtLine) {
     used_ = static_cast<size_t>(EncodeRc2ScriptLine(txtLine, buf_.get() + used_) - buf_.get());
   }
-  // Writes everything pending; false when fewer bytes went out.
+  // Sends everything pending to be written behind; false when an earlier
+  // write put out fewer bytes.
   bool Flush(platform::FileHandle dst) {
     if (used_ == 0) return true;
-    long n = platform::Env::Get()->WriteFile(dst, buf_.get(), used_);
-    bool ok = n >= 0 && static_cast<size_t>(n) == used_;
+    bool ok = behind_.Pass(dst, &buf_, &cap_, used_);
     used_ = 0;
+    if (!buf_) {
+      buf_.reset(new char[kCapacity]);
+      cap_ = kCapacity;
+    }
     return ok;
+  }
+  // Writes everything and waits; false when any write put out fewer bytes.
+  bool Finish(platform::FileHandle dst) {
+    bool ok = Flush(dst);
+    return behind_.Wait() && ok;
   }
 
   // Room for the chunk, the longest line and everything written after the
@@ -70,7 +80,9 @@ class ScriptOut {
 
  private:
   std::unique_ptr<char[]> buf_;
+  size_t cap_;
   size_t used_ = 0;
+  WriteBehind behind_;
 };
 
 // The carry's suffix, bounded and upper-cased.
@@ -203,7 +215,7 @@ int ConvertTxtToRc2(platform::FileHandle src, platform::FileHandle dst, int vers
       out.Append(enabled);
       out.Append("0,0,0,0\r\nEND\r\n");
     }
-    ok = out.Flush(dst);
+    ok = out.Finish(dst);
   }
   if (!ok) {
     SendMessage(msg, kLevelError, "Failure writing target rc2 file ");

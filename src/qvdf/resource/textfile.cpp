@@ -23,7 +23,10 @@ int TextFile::Open(const std::string& path, platform::Access access, platform::D
   h_ = h;
   inPos_ = inEnd_ = 0;
   inEof_ = false;
-  if (!out_) out_ = std::make_unique<char[]>(kOutSize);
+  if (!out_) {
+    out_ = std::make_unique<char[]>(kOutSize);
+    outCap_ = kOutSize;
+  }
   outLen_ = 0;
   return 0;
 }
@@ -86,15 +89,24 @@ bool TextFile::Flush() {
     outLen_ = 0;
     return !failed_;
   }
-  long n = platform::Env::Get()->WriteFile(h_, out_.get(), outLen_);
-  if (n < 0 || static_cast<size_t>(n) != outLen_) failed_ = true;
+  if (!behind_.Pass(h_, &out_, &outCap_, outLen_)) failed_ = true;
+  if (!out_) {
+    out_ = std::make_unique<char[]>(kOutSize);
+    outCap_ = kOutSize;
+  }
   outLen_ = 0;
   return !failed_;
 }
 
+bool TextFile::Drain() {
+  bool ok = Flush();
+  if (!behind_.Wait()) failed_ = true;
+  return ok && !failed_;
+}
+
 bool TextFile::WriteLarge(std::string_view text) {
   // The queue, then the piece straight from the caller's memory.
-  if (!Flush()) return false;
+  if (!Drain()) return false;
   long n = platform::Env::Get()->WriteFile(h_, text.data(), text.size());
   if (n < 0 || static_cast<size_t>(n) != text.size()) failed_ = true;
   return !failed_;
@@ -105,7 +117,7 @@ bool TextFile::Close() {
     outLen_ = 0;
     return true;
   }
-  bool ok = Flush();
+  bool ok = Drain();
   if (platform::Env::Get()->CloseFile(h_) != 0) ok = false;
   h_ = platform::kInvalidHandle;
   inPos_ = inEnd_ = 0;

@@ -1,7 +1,8 @@
 // A text file of the split pair, opened through the platform layer: whole
 // lines in (line ends kept, up to the line reader's limit) and buffered
-// writes out. A failed write is remembered and reported by Close, so that a
-// truncated file is never taken for a finished one.
+// writes out, written behind in large pieces. A failed write is remembered
+// and reported by Close, so that a truncated file is never taken for a
+// finished one.
 #pragma once
 
 #include <cstring>
@@ -11,6 +12,7 @@
 
 #include "platform/platform.h"
 #include "qvdf/text/lineread.h"
+#include "qvutil/writebehind.h"
 
 class TextFile {
  public:
@@ -54,10 +56,13 @@ class TextFile {
  private:
   // Queued output is written once it reaches this size; the queue has room
   // for one more line past it.
-  static constexpr size_t kFlushSize = 64 * 1024;
+  static constexpr size_t kFlushSize = 1024 * 1024;
   static constexpr size_t kOutSize = kFlushSize + kMaxLineLength;
 
+  // Sends the queue to be written behind.
   bool Flush();
+  // Flush, and waits until everything is written.
+  bool Drain();
   // Writes a piece too large for the room left in the queue.
   bool WriteLarge(std::string_view text);
   // Moves the unread bytes to the front of the buffer and reads more after
@@ -70,7 +75,9 @@ class TextFile {
   size_t inEnd_ = 0;
   bool inEof_ = false;
   std::unique_ptr<char[]> out_;  // kOutSize, made at the open
+  size_t outCap_ = 0;
   size_t outLen_ = 0;
   bool failed_ = false;
   bool written_ = false;
+  WriteBehind behind_;  // last: its write ends before out_ goes
 };

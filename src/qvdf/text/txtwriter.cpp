@@ -16,7 +16,8 @@
 
 namespace txtw {
 namespace {
-constexpr size_t kChunk = 64 * 1024;
+// Output goes to the file in pieces of this size, written behind.
+constexpr size_t kChunk = 1024 * 1024;
 
 }  // namespace
 
@@ -55,10 +56,8 @@ void Sink::EndLine() {
 }
 
 void Sink::Flush() {
-  if (!failed_ && IsOpen() && len_ > 0) {
-    long n = platform::Env::Get()->WriteFile(h_, buf_.get(), len_);
-    if (n < 0 || static_cast<size_t>(n) != len_) failed_ = true;
-  }
+  // The buffer that comes back (none at first) is grown by the next Room.
+  if (!failed_ && IsOpen() && len_ > 0 && !behind_.Pass(h_, &buf_, &cap_, len_)) failed_ = true;
   len_ = line_ = 0;
 }
 
@@ -66,6 +65,7 @@ bool Sink::Close() {
   if (!IsOpen()) return false;
   len_ = line_;  // a line never ended is not written
   Flush();
+  if (!behind_.Wait()) failed_ = true;
   if (CloseFileHandle(h_, "qvdf\\tbwritetxt", 72) != 0) failed_ = true;
   h_ = platform::kInvalidHandle;
   bool ok = !failed_;

@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "qvdf/store/tabledb.h"
 #include "qvutil/mem.h"
+#include "qvutil/writebehind.h"
 #include "qvutil/types.h"
 
 namespace txtw {
@@ -45,10 +46,12 @@ class Sink {
 
  private:
   void Grow(size_t n);
+  // Sends the buffer to the file (written behind) and starts afresh.
   void Flush();
   platform::FileHandle h_ = platform::kInvalidHandle;
   std::unique_ptr<char[]> buf_;
   size_t cap_ = 0;
+  WriteBehind behind_;
   size_t len_ = 0;   // bytes held, the open line included
   size_t line_ = 0;  // where the open line starts
   bool failed_ = false;
