@@ -44,6 +44,11 @@ size_t KeyTable::Find(std::string_view key) const {
   return found;
 }
 
+void KeyTable::Reserve(size_t chars, size_t entries) {
+  chars_.reserve(chars);
+  entries_.reserve(entries);
+}
+
 size_t KeyTable::size() const {
   Index();
   return distinct_;

@@ -38,6 +38,10 @@ class KeyTable {
   }
   // The number of different keys.
   size_t size() const;
+  // Makes room for keys and texts of `chars` bytes in all and `entries`
+  // entries, so that a table read from a file of known size is not copied
+  // again and again as it grows.
+  void Reserve(size_t chars, size_t entries);
   // Forgets every entry and gives back the memory.
   void Clear();
 

@@ -31,6 +31,10 @@ int TextFile::Open(const std::string& path, platform::Access access, platform::D
   return 0;
 }
 
+int64_t TextFile::Size() const {
+  return IsOpen() ? platform::Env::Get()->FileSize(h_) : -1;
+}
+
 bool TextFile::Fill() {
   if (inEof_) return false;
   if (!in_) in_ = std::make_unique<char[]>(kInSize);

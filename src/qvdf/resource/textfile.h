@@ -43,6 +43,8 @@ class TextFile {
     if (outLen_ >= kFlushSize) Flush();
     return !failed_;
   }
+  // The size of the open file in bytes; -1 when it cannot be had.
+  int64_t Size() const;
   // True until a write has failed.
   bool Good() const { return !failed_; }
   // True when anything was written since the open.

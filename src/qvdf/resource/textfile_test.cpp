@@ -94,7 +94,7 @@ TEST_F(TextFileTest, WritesArriveWholeAndInOrder) {
     for (int i = 0; i < 20000; ++i) {
       // Now and then a piece larger than the whole queue.
       std::string piece =
-          std::to_string(i) + std::string(i % 5000 == 7 ? 200000 : i % 97, '.') + "\n";
+          std::to_string(i) + std::string(i % 5000 == 7 ? 1200000 : i % 97, '.') + "\n";
       ASSERT_TRUE(f.Write(piece));
       want += piece;
     }
@@ -105,6 +105,11 @@ TEST_F(TextFileTest, WritesArriveWholeAndInOrder) {
     EXPECT_FALSE(f.Good());
   }
   EXPECT_EQ(rctest::ReadAll(Path("out.txt")), want);
+  TextFile in;
+  EXPECT_EQ(in.Size(), -1);
+  ASSERT_EQ(in.Open(Path("out.txt"), platform::Access::kRead, platform::Disposition::kOpenExisting),
+            0);
+  EXPECT_EQ(in.Size(), static_cast<int64_t>(want.size()));
 }
 
 // Every write fails as a full disk would.
