@@ -227,6 +227,10 @@ bool LocalizedSplitter::Split() {
   prefixStale_ = true;
   bool ok = true;
   TextFile& script = files_.files[0];
+  // The strings written are parts of the script's lines: room for them at
+  // once instead of copies as the table grows.
+  if (int64_t size = script.Size(); size > 0)
+    emitted_.Reserve(static_cast<size_t>(size), static_cast<size_t>(size / 128));
   for (;;) {
     int r = script.ReadLine(&line_);
     if (r == kLineNone) break;
