@@ -6,10 +6,19 @@
 #include <functional>
 
 std::pair<size_t, bool> KeyTable::Add(std::string_view key, std::string_view text) {
+  return Add(key, text, std::hash<std::string_view>{}(key));
+}
+
+size_t KeyTable::Prefetch(std::string_view key) const {
+  size_t hash = std::hash<std::string_view>{}(key);
+  if (!slots_.empty()) __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
+  return hash;
+}
+
+std::pair<size_t, bool> KeyTable::Add(std::string_view key, std::string_view text, size_t hash) {
   // Appended entries come first: their keys were added before this one.
   Index();
   while ((entries_.size() + 1) * 2 > slots_.size()) Grow();
-  size_t hash = std::hash<std::string_view>{}(key);
   size_t slot = Slot(key, hash);
   if (slots_[slot] != 0) return {slots_[slot] - 1, false};
   Append(key, text);

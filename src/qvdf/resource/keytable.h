@@ -18,6 +18,11 @@ class KeyTable {
   // Adds key with its text unless the key is already there. The entry of
   // the key (the new one, or the first one added) and true when it was new.
   std::pair<size_t, bool> Add(std::string_view key, std::string_view text);
+  // Add with the key's hash from Prefetch, which starts fetching the slot
+  // the key's lookup will read first: other work between the two hides the
+  // wait for it.
+  std::pair<size_t, bool> Add(std::string_view key, std::string_view text, size_t hash);
+  size_t Prefetch(std::string_view key) const;
   // Adds key with its text without looking it up: a key that is there
   // already keeps its first text, and the later entry is never found. The
   // index takes such entries in one sweep at the next lookup, each slot

@@ -192,7 +192,14 @@ void SplitConverter::PassLine(const char* warning) {
 }
 
 void SplitConverter::EmitString(std::string_view key, std::string_view text) {
-  auto [entry, added] = emitted_.Add(key, text);
+  // The line goes out while the key's slot is fetched; the two streams are
+  // apart, so neither sees the order change.
+  const size_t hash = emitted_.Prefetch(key);
+  out_.assign("    ").append(key);
+  if (key.size() < 60) out_.append(60 - key.size(), ' ');
+  out_.append(" \"").append(text).append("\"\n");
+  files_.files[3].Write(out_);
+  auto [entry, added] = emitted_.Add(key, text, hash);
   if (!added) {
     std::string_view first = emitted_.Text(entry);
     if (first != text) {
@@ -206,10 +213,6 @@ void SplitConverter::EmitString(std::string_view key, std::string_view text) {
       warnings_.End(warn_);
     }
   }
-  out_.assign("    ").append(key);
-  if (key.size() < 60) out_.append(60 - key.size(), ' ');
-  out_.append(" \"").append(text).append("\"\n");
-  files_.files[3].Write(out_);
 }
 
 void SplitConverter::WriteKeyed(size_t nameAt, std::string_view key, size_t restAt) {
