@@ -180,13 +180,17 @@ bool IsTableOpen(const TableDb* db) { return db != nullptr && db->bOpen; }
 
 namespace {
 
-// Powers of 31 modulo 2^16 for one 16-byte step: w[j] = 31^(15-j), step = 31^16.
+// The checksum's lanes: enough that their multiply chains overlap.
+constexpr int kLanes = 64;
+
+// Powers of 31 modulo 2^16 for one kLanes-byte step: w[j] = 31^(kLanes-1-j),
+// step = 31^kLanes.
 struct ChecksumPowers {
-  uint16_t w[16]{};
+  uint16_t w[kLanes]{};
   uint16_t step = 1;
   constexpr ChecksumPowers() {
     uint16_t x = 1;
-    for (int j = 15; j >= 0; --j) {
+    for (int j = kLanes - 1; j >= 0; --j) {
       w[j] = x;
       x = static_cast<uint16_t>(x * 31u);
     }
@@ -199,19 +203,19 @@ constexpr ChecksumPowers kChecksumPowers;
 
 uint16_t FieldListChecksum(const void* rec, int len) {
   const auto* p = static_cast<const signed char*>(rec);
-  // h = h * 31 + byte, kept to 16 bits, is linear: sixteen lanes each fold
-  // every sixteenth byte with 31^16, and h is their sum weighted by
-  // 31^(15-j), so the compiler can run the lanes side by side and the
-  // weights are applied once at the end.
-  uint16_t lane[16] = {};
+  // h = h * 31 + byte, kept to 16 bits, is linear: kLanes lanes each fold
+  // every kLanes-th byte with 31^kLanes, and h is their sum weighted by
+  // 31^(kLanes-1-j), so the compiler can run the lanes side by side in
+  // several registers and the weights are applied once at the end.
+  uint16_t lane[kLanes] = {};
   int i = 0;
-  for (; i + 16 <= len; i += 16)
-    for (int j = 0; j < 16; ++j)
+  for (; i + kLanes <= len; i += kLanes)
+    for (int j = 0; j < kLanes; ++j)
       // Unsigned products: 16-bit operands would be promoted to int and overflow.
       lane[j] = static_cast<uint16_t>(unsigned{lane[j]} * kChecksumPowers.step +
                                       unsigned{static_cast<uint16_t>(p[i + j])});
   unsigned h = 0;
-  for (int j = 0; j < 16; ++j) h += unsigned{lane[j]} * kChecksumPowers.w[j];
+  for (int j = 0; j < kLanes; ++j) h += unsigned{lane[j]} * kChecksumPowers.w[j];
   for (; i < len; ++i) h = h * 31u + static_cast<unsigned>(p[i]);
   return static_cast<uint16_t>(h & 0xFFFFu);
 }
