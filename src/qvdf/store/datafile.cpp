@@ -427,9 +427,9 @@ struct Payload {
 
 // Puts header and payload of a new block at addr, the end of the data: into
 // the held blocks when they fit, else straight into the file. A payload
-// that cannot be read leaves the file as it was, with *readFailed set.
+// that cannot be read leaves the file as it was.
 bool AppendBytes(DataFile* f, uint32_t addr, const BlockHeader& bh, const Payload& data,
-                 uint32_t len, bool* readFailed) {
+                 uint32_t len) {
   AppendBuffer* p = &f->pending;
   if (p->failed) return false;
   size_t total = sizeof bh + size_t{len};
@@ -442,10 +442,7 @@ bool AppendBytes(DataFile* f, uint32_t addr, const BlockHeader& bh, const Payloa
     if (p->len == 0) p->start = addr;
     unsigned char* at = p->buf.get() + p->len;
     std::memcpy(at, &bh, sizeof bh);
-    if (!data.Put(at + sizeof bh, len)) {
-      *readFailed = true;
-      return false;
-    }
+    if (!data.Put(at + sizeof bh, len)) return false;
     CacheOverlap(&f->cache, addr, at, total);
     p->len += total;
     return true;
@@ -459,10 +456,7 @@ bool AppendBytes(DataFile* f, uint32_t addr, const BlockHeader& bh, const Payloa
   }
   if (tmp) {
     std::memcpy(tmp, &bh, sizeof bh);
-    if (!data.Put(tmp + sizeof bh, len)) {
-      *readFailed = true;
-      return false;
-    }
+    if (!data.Put(tmp + sizeof bh, len)) return false;
     return WriteAll(f, addr, tmp, total);
   }
   // Without memory for a copy, a payload in memory goes out in two writes;
@@ -485,8 +479,7 @@ uint32_t AppendCounted(DataFile* f, const Payload& data, uint32_t len, uint32_t 
   // Addresses are 32-bit: refuse a block that would end beyond them.
   if (uint64_t{addr} + sizeof(BlockHeader) + len > UINT32_MAX) return 0;
   BlockHeader bh{len, refCount};
-  bool readFailed = false;
-  if (!AppendBytes(f, addr, bh, data, len, &readFailed)) return 0;
+  if (!AppendBytes(f, addr, bh, data, len)) return 0;
   f->dwEndOfData = addr + static_cast<uint32_t>(sizeof bh) + len;
   if (len > f->header.dwLargestBlock) f->header.dwLargestBlock = len;
   f->header.dwBlockCount += 1;
