@@ -1,13 +1,13 @@
 // Writes one buffer at a time to an open file on a thread of its own, so
 // that the system's copy of a full buffer overlaps the work that fills the
-// next one. The owner keeps the bytes untouched until it has waited.
+// next one. The owner keeps the bytes untouched until it has waited. Each
+// write has a thread of its own, ended by Wait: no thread outlives the
+// write, so none is left for the process's exit to wait for.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "platform/platform.h"
@@ -15,8 +15,8 @@
 class WriteBehind {
  public:
   WriteBehind() = default;
-  // Waits for the write in flight and ends the thread.
-  ~WriteBehind();
+  // Waits for the write in flight.
+  ~WriteBehind() { Wait(); }
   WriteBehind(const WriteBehind&) = delete;
   WriteBehind& operator=(const WriteBehind&) = delete;
 
@@ -42,24 +42,17 @@ class WriteBehind {
   const unsigned char* data() const { return data_; }
 
  private:
-  void Run();
+  // Writes the job; true when every byte went out.
+  bool Write() const;
 
-  // Owner side: what was started.
   bool busy_ = false;
   platform::FileHandle h_ = platform::kInvalidHandle;
   uint64_t off_ = 0;
   size_t n_ = 0;
   const unsigned char* data_ = nullptr;
-
-  // Shared with the thread, under mu_.
-  std::mutex mu_;
-  std::condition_variable cv_;
-  bool pending_ = false;  // a write waits for the thread
-  bool done_ = false;     // the thread has finished it
-  bool ok_ = true;        // its result
-  bool stop_ = false;
+  // The thread's result, read after it has been joined.
+  bool ok_ = true;
   std::thread thread_;
-  bool noThread_ = false;  // starting one failed: write in Start
 
   // Pass: the buffer in flight, and its size.
   std::unique_ptr<char[]> passed_;
