@@ -157,10 +157,11 @@ bool MergeConverter::CloseFiles() {
 
 int MergeConverter::LoadStrings() {
   TextFile& itr = files_.files[1];
-  // Keys and texts are a part of the file: room for all of them at once.
-  // A line holds at least a key, a blank and two quotes.
+  // Keys and texts are a part of the file: room for all of them at once,
+  // and for an entry per 64 bytes (the split pads each key to 60 columns);
+  // a file of shorter lines only grows the entries past that.
   if (int64_t size = itr.Size(); size > 0)
-    strings_.Reserve(static_cast<size_t>(size), static_cast<size_t>(size / 4));
+    strings_.Reserve(static_cast<size_t>(size), static_cast<size_t>(size / 64));
   std::string_view line;
   int result = 1;
   for (;;) {

@@ -61,7 +61,8 @@ static_assert(sizeof(BlockHeader) == 8);
 
 // A window of the file's bytes as last read or written through the DataFile,
 // so that neighbouring records, and the header of a block just appended, need
-// no further read. Every write goes to the file at once and into the window.
+// no further read. Every write, held or not, updates the part of the window
+// it overlaps.
 struct BlockCache {
   std::unique_ptr<unsigned char[]> buf;  // kBlockCacheSize bytes once used
   uint64_t start = 0;
