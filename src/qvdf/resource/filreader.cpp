@@ -21,6 +21,7 @@ struct FilState {
   size_t end = 0;  // first zero byte, or the resource's size
   size_t pos = 0;
   bool open = false;
+  std::string line;  // the line the cursor sees
   LineCursor cursor;
 };
 FilState& Fil() {
@@ -37,7 +38,13 @@ void Release(FilState& f) {
   f.cursor = LineCursor();
 }
 
-int NextFilLine(std::string* line, MessageFn) { return ReadFilLine(line); }
+int NextFilLine(std::string_view* line, bool* plain, MessageFn) {
+  FilState& f = Fil();
+  int got = ReadFilLine(&f.line);
+  *line = f.line;
+  *plain = false;
+  return got;
+}
 
 }  // namespace
 

@@ -13,7 +13,7 @@
 namespace {
 
 // Lines that hold no record: comments, blanks, and empty lines.
-bool IsSkipped(const std::string& line) {
+bool IsSkipped(std::string_view line) {
   if (line.empty()) return true;
   char c = line[0];
   return c == '#' || c == '\r' || c == '\n' || c == ' ' || c == ';';
@@ -66,14 +66,12 @@ bool KeyMatches(const char* line, size_t n, const char* key) {
 int GetLineValue(LineCursor* cur, LineSourceFn next, const char* key, char* buf, int size,
                  MessageFn msg) {
   if (!cur->current) {
-    cur->plain = false;
-    int got = next(&cur->line, msg);
+    int got = next(&cur->line, &cur->plain, msg);
     if (got != 1) return got < 0 ? kValueError : kValueEnd;
     cur->current = true;
   }
   while (IsSkipped(cur->line)) {
-    cur->plain = false;
-    int got = next(&cur->line, msg);
+    int got = next(&cur->line, &cur->plain, msg);
     if (got != 1) {
       cur->current = false;
       return got < 0 ? kValueError : kValueEnd;
@@ -82,7 +80,7 @@ int GetLineValue(LineCursor* cur, LineSourceFn next, const char* key, char* buf,
 
   // The line may hold a NUL from a damaged input; everything is measured up
   // to it, as the text reader sees the line.
-  const char* line = cur->line.c_str();
+  const char* line = cur->line.data();
   const size_t lineLen = cur->line.size();
   const bool plain = cur->plain && lineLen >= 2 && line[lineLen - 2] == '\r';
   const char* value = line;

@@ -3,20 +3,21 @@
 // getter does.
 #pragma once
 
-#include <string>
+#include <string_view>
 
 #include "qvutil/types.h"
 
-// Next text line into *line: 1; 0 when no line is left; -1 when the input
-// cannot be read on (already reported).
-using LineSourceFn = int (*)(std::string* line, MessageFn msg);
+// Next text line: 1 with *line, which stays valid until the next call and
+// is followed by a NUL, and *plain set when the source knows that the line
+// holds no NUL, no byte above 0x7F and no CR but the one of its final
+// CR LF; 0 when no line is left; -1 when the input cannot be read on
+// (already reported).
+using LineSourceFn = int (*)(std::string_view* line, bool* plain, MessageFn msg);
 
 // The line under test and whether it is still unconsumed.
 struct LineCursor {
-  std::string line;
+  std::string_view line;
   bool current = false;
-  // Set by a line source that knows the line holds no NUL, no byte above
-  // 0x7F and no CR but the one of its final CR LF; cleared before every read.
   bool plain = false;
 };
 

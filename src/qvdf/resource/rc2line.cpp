@@ -119,7 +119,7 @@ bool DecodeRc2ScriptLine(std::string_view raw, std::string* out, bool plain) {
     // this is "#" and everything after the "//".
     size_t stop = LineEnd(p, raw.size());
     size_t slash = raw.find('/', 1);
-    out->assign(1, '#');
+    out->push_back('#');
     if (slash != std::string_view::npos && slash < stop) {
       out->append(p + 1, slash - 1);
       out->append(p + slash + 1, stop - slash - 1);
@@ -137,8 +137,9 @@ bool DecodeRc2ScriptLine(std::string_view raw, std::string* out, bool plain) {
   size_t stop = FindLastTerminator(raw, end);
   if (stop == std::string_view::npos) stop = end;
   // The text is never longer than the literal it came from.
-  out->resize(stop + 2);
-  char* d = out->data();
+  const size_t base = out->size();
+  out->resize(base + stop + 2);
+  char* d = out->data() + base;
   size_t i = 0;
   while (i < stop && IsRc2Space(p[i])) *d++ = p[i++];
   if (i < stop && p[i] == '"') ++i;

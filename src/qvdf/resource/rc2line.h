@@ -26,7 +26,7 @@ char* EncodeRc2ScriptLine(std::string_view line, char* dst);
 void AppendRc2ScriptLine(std::string_view txtLine, std::string* out);
 
 // Decodes one raw script line (line end included or not). Returns true with
-// *out replaced by the text line ended by CR LF; a "//" comment becomes a
+// the text line, ended by CR LF, appended to *out; a "//" comment becomes a
 // "#" line. Returns false for the end-of-data line ("0," before any quote);
 // *out is then unchanged. `plain` says that the raw line holds no NUL, no
 // byte above 0x7F and no CR before its line end (the line reader knows), so

@@ -16,9 +16,12 @@ std::string Script(const std::string& txt) {
 }
 
 // Decoded text, or "<end>" for the end-of-data line.
+// The line is appended: what the buffer held stays in front of it.
 std::string Text(const std::string& raw) {
-  std::string out = "<unchanged>";
-  return DecodeRc2ScriptLine(raw, &out) ? out : "<end>";
+  const std::string kept = "<kept>";
+  std::string out = kept;
+  if (!DecodeRc2ScriptLine(raw, &out)) return out == kept ? "<end>" : "<end, buffer changed>";
+  return out.compare(0, kept.size(), kept) == 0 ? out.substr(kept.size()) : "<buffer lost>";
 }
 
 TEST(Rc2ScriptLine, DataLinesBecomeEscapedLiterals) {

@@ -10,6 +10,7 @@
 #include "qvdf/resource/linevalue.h"
 #include "qvdf/resource/rc2.h"
 #include "qvdf/resource/rc2line.h"
+#include "qvdf/text/lineahead.h"
 #include "qvdf/text/lineread.h"
 #include "qvdf/text/textstr.h"
 #include "qvutil/options.h"
@@ -24,11 +25,16 @@ constexpr int kErrPrematureEnd = 6;
 constexpr int kErrNotFound = 9;
 constexpr char kPremature[] = "Premature end of source rc2 file ";
 constexpr char kTooLong[] = "***ERROR: Line too long";
+// A line result of the decoding source: the end-of-data line.
+constexpr int kLineEndOfData = 2;
 
 // One script input at a time.
 struct ReaderState {
   platform::FileHandle handle = platform::kInvalidHandle;
-  TextInput in;
+  // The worker reads `in` while the reader uses the rest: apart, so that
+  // neither's stores stall the other.
+  alignas(64) TextInput in;
+  alignas(64) LineAhead ahead;  // the resource data's lines, decoded
   LineCursor cursor;
   bool ended = false;  // end of data seen; nothing more is read
   int failure = 0;     // what CloseRc2Input reports
@@ -41,6 +47,7 @@ ReaderState& Reader() {
 void Send(MessageFn msg, const std::string& text) { SendMessage(msg, kLevelError, text.c_str()); }
 
 void CloseQuietly(ReaderState& r) {
+  r.ahead.Stop();
   if (r.handle != platform::kInvalidHandle) CloseFileHandle(r.handle, kModule, __LINE__);
   r.handle = platform::kInvalidHandle;
   r.in.Reset(platform::kInvalidHandle);
@@ -86,6 +93,22 @@ int ScanHeader(ReaderState& r, const char* name, MessageFn msg, Rc2Carry* carry)
   }
 }
 
+// The resource data's lines, decoded into text lines; the tag says that a
+// line is plain: no NUL, no byte above 0x7F and no CR before its line end,
+// which the line reader already knows.
+LineAhead::Source DecodedLines(TextInput* in) {
+  return [in](std::string* out, size_t* tag) {
+    std::string_view raw;  // in the reader's buffer until the next read
+    int got = ReadTextView(in, &raw);
+    if (got != kLineRead) return got;
+    size_t end = raw.size();
+    while (end > 0 && (raw[end - 1] == '\n' || raw[end - 1] == '\r')) --end;
+    const bool plain = in->stop() >= end;
+    *tag = plain ? 1 : 0;
+    return DecodeRc2ScriptLine(raw, out, plain) ? kLineRead : kLineEndOfData;
+  };
+}
+
 }  // namespace
 
 int OpenRc2Input(int version, const char* name, GetValueFn* getter, MessageFn msg,
@@ -117,46 +140,56 @@ int OpenRc2Input(int version, const char* name, GetValueFn* getter, MessageFn ms
     CloseQuietly(r);
     return rc;
   }
+  r.ahead.Start(DecodedLines(&r.in), LineAhead::WorthAThread(r.handle));
   *getter = GetRc2Value;
   return 0;
 }
 
-int ReadRc2Line(std::string* line, MessageFn msg) {
+namespace {
+
+// The line source of the value getter: views into the lines read ahead.
+int NextRc2Line(std::string_view* line, bool* plain, MessageFn msg) {
   ReaderState& r = Reader();
   if (r.ended || r.handle == platform::kInvalidHandle) return 0;
-  std::string_view raw;  // in the reader's buffer until the next read
-  int got = ReadTextView(&r.in, &raw);
-  if (got == kLineNone) {
+  LineAhead::Line got = r.ahead.Next();
+  if (got.result == kLineNone) {
     // The file stays at its end: every later read meets it and says so.
     Send(msg, kPremature);
     r.failure = kErrPrematureEnd;
     return 0;
   }
-  if (got == kLineTooLong) {
+  if (got.result == kLineTooLong) {
     Send(msg, kTooLong);
     r.ended = true;
     r.failure = kErrBadFormat;
     return -1;
   }
-  // Plain ASCII without a NUL or a CR before the line end decodes to a line
-  // the value getter need not scan for them either.
-  size_t end = raw.size();
-  while (end > 0 && (raw[end - 1] == '\n' || raw[end - 1] == '\r')) --end;
-  const bool plain = r.in.stop() >= end;
-  if (!DecodeRc2ScriptLine(raw, line, plain)) {
+  if (got.result == kLineEndOfData) {
     r.ended = true;
     return 0;
   }
-  if (line == &r.cursor.line) r.cursor.plain = plain;
+  *line = got.text;
+  *plain = got.tag != 0;
   return 1;
 }
 
+}  // namespace
+
+int ReadRc2Line(std::string* line, MessageFn msg) {
+  std::string_view view;
+  bool plain = false;
+  int got = NextRc2Line(&view, &plain, msg);
+  if (got == 1) line->assign(view);
+  return got;
+}
+
 int GetRc2Value(const char* key, char* buf, int size, MessageFn msg) {
-  return GetLineValue(&Reader().cursor, ReadRc2Line, key, buf, size, msg);
+  return GetLineValue(&Reader().cursor, NextRc2Line, key, buf, size, msg);
 }
 
 int CloseRc2Input(const char* name, MessageFn msg) {
   ReaderState& r = Reader();
+  r.ahead.Stop();
   if (r.handle != platform::kInvalidHandle) {
     int rc = CloseFileHandle(r.handle, kModule, __LINE__);
     if (rc != 0) {

@@ -190,6 +190,55 @@ TEST_F(Rc2ReaderTest, LongLinesUpToTheLimit) {
   EXPECT_EQ(CloseRc2Input("in.rc2", nullptr), 4);
 }
 
+// A script of several MiB is decoded ahead of the reader: every value and
+// every way of ending must come out as they do for a small one.
+TEST_F(Rc2ReaderTest, LargeScriptsEndAsSmallOnesDo) {
+  constexpr int kLines = 60000;
+  std::string body;
+  for (int i = 0; i < kLines; ++i)
+    body += "\"K=" + std::to_string(i) + ",\"\"q\"\"\\\\" + std::string(static_cast<size_t>(i % 50), 'v') +
+            "\\r\\n\",\r\n";
+  const std::string head = "_ZELM_ITB_TABLE_ RCDATA BEGIN\r\n";
+  auto expect = [](int i) {
+    return std::to_string(i) + ",\"q\"\\" + std::string(static_cast<size_t>(i % 50), 'v');
+  };
+
+  ASSERT_EQ(Open(head + body + "0,\r\nEND\r\n"), 0);
+  for (int i = 0; i < kLines; ++i) ASSERT_EQ(Get("K"), expect(i)) << i;
+  EXPECT_EQ(Get("K"), "<end>");
+  EXPECT_EQ(Get("K"), "<end>");
+  EXPECT_EQ(CloseRc2Input("in.rc2", rctest::Record), 0);
+  EXPECT_TRUE(Recorded().empty());
+
+  // No end-of-data line: the end of the file, said at every read.
+  ASSERT_EQ(Open(head + body), 0);
+  for (int i = 0; i < kLines; ++i) ASSERT_EQ(Get("K"), expect(i)) << i;
+  EXPECT_EQ(Get("K"), "<end>");
+  EXPECT_EQ(Get("K"), "<end>");
+  const std::pair<int, std::string> premature(100, "Premature end of source rc2 file ");
+  EXPECT_EQ(Recorded(), (std::vector<std::pair<int, std::string>>{premature, premature}));
+  EXPECT_EQ(CloseRc2Input("in.rc2", nullptr), 6);
+
+  // A line too long deep inside: the values before it, then the failure.
+  Recorded().clear();
+  ASSERT_EQ(Open(head + body + "\"X=" + std::string(70 * 1024, 'h') + "\\r\\n\",\r\n" + body), 0);
+  for (int i = 0; i < kLines; ++i) ASSERT_EQ(Get("K"), expect(i)) << i;
+  EXPECT_EQ(Get("X"), "<error>");
+  EXPECT_EQ(Get("K"), "<end>");
+  EXPECT_EQ(Recorded(), (std::vector<std::pair<int, std::string>>{
+                            {100, "***ERROR: Line too long"}}));
+  EXPECT_EQ(CloseRc2Input("in.rc2", nullptr), 4);
+
+  // Closed after a few values, with the rest still being read: the next
+  // input starts clean.
+  ASSERT_EQ(Open(head + body + "0,\r\n"), 0);
+  EXPECT_EQ(Get("K"), expect(0));
+  EXPECT_EQ(CloseRc2Input("in.rc2", nullptr), 0);
+  ASSERT_EQ(Open(head + "\"Z=1\\r\\n\",\r\n0,\r\n"), 0);
+  EXPECT_EQ(Get("Z"), "1");
+  EXPECT_EQ(Get("Z"), "<end>");
+}
+
 TEST_F(Rc2ReaderTest, ValueCopyIsBoundedAndKeysNeedAnEqualsSign) {
   ASSERT_EQ(Open("_ZELM_ITB_TABLE_ RCDATA BEGIN\r\n"
                  "\"NAME=abcdef\\r\\n\",\r\n"
