@@ -107,18 +107,29 @@ inline int32_t Decimal(const char* s, size_t n) {
   return static_cast<int32_t>(v);
 }
 
+// What each byte adds as a hex digit: its value for 0-9, a-f and A-F, and
+// for any other byte what the same arithmetic makes of it (letters folded
+// to lower case, then the byte as a signed char less 87), so that a table
+// look-up replaces the comparisons without changing a result.
+struct HexDigits {
+  uint32_t add[256];
+  constexpr HexDigits() : add() {
+    for (int b = 0; b < 256; ++b) {
+      int32_t c = b < 128 ? b : b - 256;
+      if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
+      add[b] = static_cast<uint32_t>((c >= '0' && c <= '9') ? c - 48 : c - 87);
+    }
+  }
+};
+inline constexpr HexDigits kHexDigits;
+
 // ParseHex over n bytes or up to a NUL.
 inline int32_t Hex(const char* s, size_t n) {
   bool neg;
   size_t i = SkipSignPrefix(s, n, &neg);
   if (i + 1 < n && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) i += 2;
   uint32_t v = 0;
-  for (; i < n && s[i] != '\0'; ++i) {
-    int32_t c = static_cast<signed char>(s[i]);
-    if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
-    int32_t digit = (c >= '0' && c <= '9') ? c - 48 : c - 87;
-    v = v * 16u + static_cast<uint32_t>(digit);
-  }
+  for (; i < n && s[i] != '\0'; ++i) v = v * 16u + kHexDigits.add[static_cast<unsigned char>(s[i])];
   if (neg) v = 0u - v;
   return static_cast<int32_t>(v);
 }

@@ -102,6 +102,12 @@ TEST(ParseDecimalTest, MeasuredTextEndsAtItsLength) {
   EXPECT_EQ(ParseHex(std::string_view("0x1f,9", 4)), 31);
   EXPECT_EQ(ParseHex(std::string_view("-0Xff", 5)), -255);
   EXPECT_EQ(ParseHex(std::string_view("8 ", 2)), 8 * 16 + (32 - 87));
+  // Any byte folds in by the same arithmetic: letters past f in either
+  // case, punctuation, and bytes from 0x80 taken as negative.
+  EXPECT_EQ(ParseHex("Gz"), 16 * 16 + 35);
+  EXPECT_EQ(ParseHex("1:"), 16 + (58 - 87));
+  EXPECT_EQ(ParseHex("\xFF" "0"), (-1 - 87) * 16);
+  EXPECT_EQ(ParseHex("0XdeadBEEF"), static_cast<int32_t>(0xDEADBEEFu));
 }
 
 TEST(ParseHexTest, PrefixCaseAndSign) {
