@@ -107,8 +107,12 @@ char* PutInt(char* d, int64_t v) {
   }
   if (u > UINT32_MAX) return std::to_chars(d, d + 20, u).ptr;
   auto w = static_cast<uint32_t>(u);
-  size_t digits = 3;
-  for (uint32_t limit = 1000; digits < 10 && w >= limit; limit *= 10) ++digits;
+  // Digits from the bit length: 1233 / 4096 is just above log10(2), so t
+  // is the count or one too many, which the power of ten settles.
+  static constexpr uint32_t kPow10[] = {1, 10, 100, 1000, 10000, 100000, 1000000,
+                                        10000000, 100000000, 1000000000};
+  const unsigned t = ((32u - static_cast<unsigned>(__builtin_clz(w))) * 1233u) >> 12;
+  const size_t digits = t + 1 - (w < kPow10[t] ? 1 : 0);
   char* p = d + digits;
   while (w >= 100) {
     p -= 2;

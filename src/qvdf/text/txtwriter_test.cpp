@@ -641,7 +641,10 @@ TEST_F(TxtWriterTest, NumbersOfEveryLengthAndSignAreWrittenInFull) {
   const std::vector<int32_t> values = {0,         9,          10,        99,        100,
                                        999,       1000,       65535,     99999,     100000,
                                        999999999, 1000000000, INT32_MAX, -1,        -9,
-                                       -10,       -100,       -99999,    -1000000000, INT32_MIN};
+                                       -10,       -100,       -99999,    -1000000000, INT32_MIN,
+                                       9999,      10000,      999999,    1000000,   9999999,
+                                       10000000,  99999999,   100000000, -12345678, 1023,
+                                       1024,      -2147483647};
   const int n = static_cast<int>(values.size());
   std::vector<char> b = ListBuf(1, 0, n);
   auto* r = reinterpret_cast<FieldListRecord*>(b.data());
