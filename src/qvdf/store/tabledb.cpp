@@ -181,7 +181,7 @@ bool IsTableOpen(const TableDb* db) { return db != nullptr && db->bOpen; }
 namespace {
 
 // The checksum's lanes: enough that their multiply chains overlap.
-constexpr int kLanes = 64;
+constexpr int kLanes = 128;
 
 // Powers of 31 modulo 2^16 for one kLanes-byte step: w[j] = 31^(kLanes-1-j),
 // step = 31^kLanes.
@@ -199,14 +199,14 @@ struct ChecksumPowers {
 };
 constexpr ChecksumPowers kChecksumPowers;
 
-}  // namespace
-
-uint16_t FieldListChecksum(const void* rec, int len) {
-  const auto* p = static_cast<const signed char*>(rec);
-  // h = h * 31 + byte, kept to 16 bits, is linear: kLanes lanes each fold
-  // every kLanes-th byte with 31^kLanes, and h is their sum weighted by
-  // 31^(kLanes-1-j), so the compiler can run the lanes side by side in
-  // several registers and the weights are applied once at the end.
+// h = h * 31 + byte, kept to 16 bits, is linear: kLanes lanes each fold
+// every kLanes-th byte with 31^kLanes, and h is their sum weighted by
+// 31^(kLanes-1-j), so the compiler can run the lanes side by side in
+// several registers and the weights are applied once at the end. Each
+// lane's multiply waits for its last one: enough lanes keep the multiplier
+// busy. The loop is compiled once more for AVX2, which runs twice the
+// lanes per instruction.
+[[gnu::always_inline]] inline uint16_t ChecksumBody(const signed char* p, int len) {
   uint16_t lane[kLanes] = {};
   int i = 0;
   for (; i + kLanes <= len; i += kLanes)
@@ -218,4 +218,32 @@ uint16_t FieldListChecksum(const void* rec, int len) {
   for (int j = 0; j < kLanes; ++j) h += unsigned{lane[j]} * kChecksumPowers.w[j];
   for (; i < len; ++i) h = h * 31u + static_cast<unsigned>(p[i]);
   return static_cast<uint16_t>(h & 0xFFFFu);
+}
+
+// Not on Windows: its stack is only 16-byte aligned, and GCC's spills of
+// 32-byte registers there assume more.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(_WIN32)
+#define TBLCONV_CHECKSUM_AVX2 1
+[[gnu::target("avx2")]] uint16_t ChecksumAvx2(const signed char* p, int len) {
+  return ChecksumBody(p, len);
+}
+
+bool HasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+#endif
+
+}  // namespace
+
+uint16_t FieldListChecksum(const void* rec, int len) {
+  const auto* p = static_cast<const signed char*>(rec);
+#if defined(TBLCONV_CHECKSUM_AVX2)
+  if (HasAvx2()) return ChecksumAvx2(p, len);
+#endif
+  return ChecksumBody(p, len);
+}
+
+uint16_t FieldListChecksumPortable(const void* rec, int len) {
+  return ChecksumBody(static_cast<const signed char*>(rec), len);
 }
