@@ -94,17 +94,17 @@ LineAhead::Line LineAhead::Next() {
       pos_ = 1;
       std::rethrow_exception(error);
     }
-    if (cur_.ended) {
-      const Entry& e = cur_.entries.back();
-      return Line{e.result, std::string_view(cur_.bytes.data() + e.offset, e.length), e.tag};
-    }
+    if (cur_.ended) return LineAt(cur_.entries.back());
     if (!launched_) Launch();
     Wait();
     std::swap(cur_, next_);
     pos_ = 0;
     if (threaded_ && !cur_.ended) Launch();
   }
-  const Entry& e = cur_.entries[pos_++];
+  return LineAt(cur_.entries[pos_++]);
+}
+
+LineAhead::Line LineAhead::LineAt(const Entry& e) const {
   return Line{e.result, std::string_view(cur_.bytes.data() + e.offset, e.length), e.tag};
 }
 

@@ -70,6 +70,8 @@ class LineAhead {
   // Begins filling next_, on the worker where there is one.
   void Launch();
   void Wait();
+  // The line of an entry of cur_.
+  Line LineAt(const Entry& e) const;
 
   Source source_;
   bool active_ = false;
