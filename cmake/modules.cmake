@@ -27,7 +27,7 @@ function(tblconv_module name dir)
     tblconv_test_sources(tests ${dir})
     if(tests)
       add_executable(${name}_tests ${tests})
-      target_link_libraries(${name}_tests PRIVATE tblconv_${name} GTest::gtest_main)
+      target_link_libraries(${name}_tests PRIVATE tblconv_${name} tblconv_testenv GTest::gtest_main)
       # Cross-built tests are listed when ctest runs them (under Wine), not
       # at build time.
       if(CMAKE_CROSSCOMPILING)

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "qvutil/status.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ class Parser {
   bool Force() const { return (*flags_ & kFlagForce) != 0; }
   int Fail() {
     if (usage_) usage_(argv_[0]);
-    return -1;
+    return kFailed;
   }
   void Say(int level, const char* fmt, int n) {
     char buf[kMaxPath];
@@ -107,7 +108,7 @@ int Parser::Parse(FileList* inputs, FileList* modifiers, FileList* outputs, File
     SendMessage(msg_, kLevelError, "Error: Not enough arguments\n");
     return Fail();
   }
-  if (FirstPass() != 0) return -1;
+  if (FirstPass() != 0) return kFailed;
 
   int last = argc_ - 1;
   if (role_[argc_] != kNone || forced_[argc_] != 0) {
@@ -130,7 +131,7 @@ int Parser::Parse(FileList* inputs, FileList* modifiers, FileList* outputs, File
     if (total_[r] == 0) continue;
     if (!Allocate(lists_[r], total_[r])) {
       SendMessage(msg_, kLevelError, "Error: Out of memory\n");
-      return -1;
+      return kFailed;
     }
   }
   CollectInputPaths();
@@ -142,7 +143,7 @@ int Parser::FirstPass() {
     const char* arg = argv_[i];
     if (std::strcmp(arg, "?") == 0 && !Force()) return Fail();
     if (std::strcmp(arg, "?") != 0 && IsOption(arg)) {
-      if (HandleOption(i) != 0) return -1;
+      if (HandleOption(i) != 0) return kFailed;
       continue;
     }
     if (role_[i] == kNone) role_[i] = kInput;
@@ -241,7 +242,7 @@ int Parser::SecondPass() {
       case kLog: {
         if (inputPaths_.count(env_->AbsolutePath(name)) != 0) {
           Say(kLevelError, kAlsoInput, i);
-          return -1;
+          return kFailed;
         }
         if (role_[i] == kLog) {
           rc = StoreOne(lists_[kLog], name, FileKind::LogFile, i,
@@ -301,7 +302,7 @@ int Parser::StoreOne(FileList* list, const std::string& name, FileKind kind, int
                      const char* tooMany) {
   if (list->count >= list->capacity) {
     SendMessage(msg_, kLevelError, tooMany);
-    return -1;
+    return kFailed;
   }
   if (name.size() >= static_cast<size_t>(kMaxPath)) {
     Say(kLevelError, kNameTooLong, i);

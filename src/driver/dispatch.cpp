@@ -1,7 +1,9 @@
-// The read, modifier and write dispatchers: each picks the reader, modifier
-// or writer for a file's kind and announces the step. ConvertTableFile runs
-// one input through a temporary table into one output; the split pair uses
-// it to pass a table between its intermediate forms.
+// The read, modifier and write dispatchers: one row per file kind says
+// which form and version it is and what each phase says and does with it;
+// each dispatcher announces the step and runs the reader, modifier or
+// writer of the form. ConvertTableFile runs one input through a temporary
+// table into one output; the split pair uses it to pass a table between its
+// intermediate forms.
 #include "driver/dispatch.h"
 
 #include <cstdio>
@@ -15,8 +17,93 @@
 #include "qvdf/subset/subset.h"
 #include "qvdf/text/txtreader.h"
 #include "qvdf/text/txtwriter.h"
+#include "qvutil/status.h"
 
 namespace {
+
+enum class Form { kNone, kItb, kTxt, kRc2, kFil, kItr, kModifier };
+
+// What a phase says of a kind it cannot handle: prefix + name + suffix, and
+// the code it returns.
+struct Refusal {
+  const char* prefix;
+  const char* suffix;
+  int code;
+};
+
+// What the modifier phase does with a kind.
+enum class Modify { kApply, kUnsupported, kMisplaced, kUnrecognised };
+
+struct KindRow {
+  FileKind kind;
+  Form form;
+  int version;
+  const char* readStep;   // "%.80s" step line, or null: refused
+  Refusal readRefusal;
+  const char* writeStep;  // "%.80s" step line, or null: refused
+  Refusal writeRefusal;
+  Modify modify;
+};
+
+constexpr Refusal kNone{nullptr, nullptr, kOk};
+constexpr Refusal kModifierRead{"\nError: Modifier file ", " wound up in read table file request. ",
+                                kErrWrongKind};
+constexpr Refusal kModifierWrite{"\nError: Modifier file ", " wound up in Write file request. ",
+                                 kErrWrongKind};
+constexpr Refusal kUnknownRead{"\nInternal Error: unrecognised filetype attempting to read file ",
+                               "", kErrWrongKind};
+constexpr Refusal kUnknownWrite{
+    "\nInternal Error: unrecognized filetype attempting to write file ", "", kErrWrongKind};
+
+constexpr KindRow kRows[] = {
+    {FileKind::ItbV2, Form::kItb, 2, nullptr,
+     {"\nError: Version 2 ITB files not supported (file ", " )", kErrVersion}, nullptr,
+     {"Output to Version 2 Binary table file not supported (filename ", " )", kErrVersion},
+     Modify::kMisplaced},
+    {FileKind::ItbV3, Form::kItb, 3, nullptr,
+     {"\nError: Version 3 ITB files not supported (file ", " )", kErrVersion}, nullptr,
+     {"Output to Version 3 Binary table file not supported (filename ", " )", kErrVersion},
+     Modify::kMisplaced},
+    {FileKind::ItbV4, Form::kItb, 4, "\nReading Version 4 ITB table file %.80s\n", kNone,
+     "\nWriting Version 4 ITB table file %.80s\n", kNone, Modify::kUnrecognised},
+    {FileKind::TxtV2, Form::kTxt, 2, "\nReading Version 2 TXT table file %.80s\n", kNone,
+     "\nWriting Version 2 TXT table file %.80s\n", kNone, Modify::kMisplaced},
+    {FileKind::TxtV3, Form::kTxt, 3, "\nReading Version 3 TXT table file %.80s\n", kNone,
+     "\nWriting Version 3 TXT table file %.80s\n", kNone, Modify::kMisplaced},
+    {FileKind::TxtV4, Form::kTxt, 4, "\nReading Version 4 TXT table file %.80s\n", kNone,
+     "\nWriting Version 4 TXT table file %.80s\n", kNone, Modify::kUnrecognised},
+    {FileKind::Rc2V3, Form::kRc2, 3, "\nReading Version 3 RC2 table file %.80s\n", kNone,
+     "\nWriting Version 3 RC2 table file %.80s\n", kNone, Modify::kMisplaced},
+    {FileKind::Rc2V4, Form::kRc2, 4, "\nReading Version 4 RC2 table file %.80s\n", kNone,
+     "\nWriting Version 4 RC2 table file %.80s\n", kNone, Modify::kUnrecognised},
+    {FileKind::FilV3, Form::kFil, 3, "\nReading Version 3 FIL table %.80s\n", kNone, nullptr,
+     {"\nOutput to Version 3 Binary (Resource) file not supported (filename ", " )",
+      kErrWrongKind},
+     Modify::kMisplaced},
+    {FileKind::FilV4, Form::kFil, 4, "\nReading Version 4 FIL table %.80s\n", kNone, nullptr,
+     {"\nOutput to Version 4 Binary (Resource) file not supported (filename ", " )",
+      kErrWrongKind},
+     Modify::kUnrecognised},
+    {FileKind::Subset, Form::kModifier, 4, nullptr, kModifierRead, nullptr, kModifierWrite,
+     Modify::kApply},
+    {FileKind::Modifier14, Form::kModifier, 4, nullptr, kModifierRead, nullptr, kModifierWrite,
+     Modify::kUnsupported},
+    {FileKind::Modifier15, Form::kModifier, 4, nullptr, kModifierRead, nullptr, kModifierWrite,
+     Modify::kUnsupported},
+    {FileKind::ItrV3, Form::kItr, 3, "\nReading Version 3 ITR table file %.80s\n", kNone,
+     "\nWriting Version 3 ITR table file %.80s\n", kNone, Modify::kUnrecognised},
+    {FileKind::ItrV4, Form::kItr, 4, "\nReading Version 4 ITR table file %.80s\n", kNone,
+     "\nWriting Version 4 ITR table file %.80s\n", kNone, Modify::kUnrecognised},
+};
+// Every other kind (Unknown, LogFile, codes no name has).
+constexpr KindRow kOther{FileKind::Unknown, Form::kNone, 4, nullptr, kUnknownRead,
+                         nullptr, kUnknownWrite, Modify::kUnrecognised};
+
+const KindRow& RowOf(FileKind kind) {
+  for (const KindRow& r : kRows)
+    if (r.kind == kind) return r;
+  return kOther;
+}
 
 // A step line: the name printed with at most 80 characters.
 void Step(MessageFn msg, const char* fmt, const char* name) {
@@ -28,39 +115,35 @@ void Step(MessageFn msg, const char* fmt, const char* name) {
 
 void Error(MessageFn msg, const std::string& text) { SendMessage(msg, kLevelError, text.c_str()); }
 
+int Refuse(MessageFn msg, const Refusal& r, const char* name) {
+  Error(msg, std::string(r.prefix) + name + r.suffix);
+  return r.code;
+}
+
 // A table whose close or reopen failed must not be touched again.
 bool Unusable(TableDb* db, const char* tablePath, MessageFn msg, int* code) {
   if (!db->bUnusable) return false;
-  *code = GetError(db) != 0 ? GetError(db) : 17;
+  *code = GetError(db) != 0 ? GetError(db) : kErrMode;
   Error(msg, "Error " + std::to_string(*code) + " trying to open " + tablePath);
   return true;
 }
 
-int Version(FileKind kind) {
-  switch (kind) {
-    case FileKind::TxtV2: return 2;
-    case FileKind::TxtV3: case FileKind::Rc2V3: case FileKind::FilV3: case FileKind::ItrV3:
-      return 3;
-    default: return 4;
-  }
-}
-
-// Runs open, ReadTxtTable and close; each step only after the one before it
-// succeeded, except that an opened input is always closed again.
-template <typename Open, typename Close>
-int ReadThroughGetter(TableDb* db, MessageFn msg, Open open, Close close) {
-  GetValueFn getter = nullptr;
-  int rc = open(&getter);
+// Runs open, ReadTxtTable and close on one input of a text-carrying form;
+// each step only after the one before it succeeded, except that an opened
+// input is always closed again.
+template <typename Input, typename Open, typename Close>
+int ReadThrough(TableDb* db, MessageFn msg, Input* in, Open open, Close close) {
+  int rc = open(in);
   if (rc != 0) return rc;
-  rc = ReadTxtTable(db, getter, msg);
-  int closed = close();
+  rc = ReadTxtTable(db, *in, msg);
+  int closed = close(in);
   return rc != 0 ? rc : closed;
 }
 
-int ReadSplitPair(TableDb* db, const char* name, FileKind kind, MessageFn msg) {
+int ReadSplitPair(TableDb* db, const char* name, int version, MessageFn msg) {
   char tempTable[kMaxPath] = {0};
-  int rc = ReadSplitTableFile(Version(kind), name, tempTable, msg, ConvertTableFile);
-  if (rc == 0 || rc == 16) {
+  int rc = ReadSplitTableFile(version, name, tempTable, msg, ConvertTableFile);
+  if (rc == kOk || rc == kReadWithWarnings) {
     int merged = ReadItb(db, tempTable, msg);
     if (merged != 0) rc = merged;
   }
@@ -75,7 +158,7 @@ int ReadSplitPair(TableDb* db, const char* name, FileKind kind, MessageFn msg) {
 
 // The split pair is made from the table file on disk, so the table is closed
 // for the split and reopened on every path after it.
-int WriteSplitPair(const char* tablePath, TableDb* db, const char* name, FileKind kind,
+int WriteSplitPair(const char* tablePath, TableDb* db, const char* name, int version,
                    MessageFn msg) {
   int rc = CloseTable(db);
   if (rc != 0) {
@@ -83,7 +166,7 @@ int WriteSplitPair(const char* tablePath, TableDb* db, const char* name, FileKin
     db->bUnusable = true;
     return rc;
   }
-  int split = SplitTableFile(Version(kind), tablePath, name, msg, ConvertTableFile);
+  int split = SplitTableFile(version, tablePath, name, msg, ConvertTableFile);
   if (split != 0)
     Error(msg, "Error " + std::to_string(split) + " trying to split .itf/.itr " + tablePath);
   rc = OpenTable(tablePath, db, 1);
@@ -95,80 +178,44 @@ int WriteSplitPair(const char* tablePath, TableDb* db, const char* name, FileKin
   return split;
 }
 
-}  // namespace
-
-namespace {
-
 int ReadByKind(const char* tablePath, TableDb* db, const char* name, FileKind kind, MessageFn msg,
                Rc2Carry* carry) {
   platform::FileAttributes attrs;
   if (!platform::Env::Get()->GetAttributes(name, &attrs)) {
     Error(msg, std::string("File \"") + name + "\" not found.");
-    return 9;
+    return kErrNotFound;
   }
+  const KindRow& row = RowOf(kind);
+  if (!row.readStep) return Refuse(msg, row.readRefusal, name);
+  Step(msg, row.readStep, name);
   int rc = 0;
-  int v = Version(kind);
-  switch (kind) {
-    case FileKind::ItbV2:
-      Error(msg, std::string("\nError: Version 2 ITB files not supported (file ") + name + " )");
-      return 53;
-    case FileKind::ItbV3:
-      Error(msg, std::string("\nError: Version 3 ITB files not supported (file ") + name + " )");
-      return 53;
-    case FileKind::ItbV4:
-      Step(msg, "\nReading Version 4 ITB table file %.80s\n", name);
-      if (Unusable(db, tablePath, msg, &rc)) return rc;
+  if (Unusable(db, tablePath, msg, &rc)) return rc;
+  const int v = row.version;
+  switch (row.form) {
+    case Form::kItb:
       return ReadItb(db, name, msg);
-    case FileKind::TxtV2:
-    case FileKind::TxtV3:
-    case FileKind::TxtV4:
-      Step(msg,
-           v == 2   ? "\nReading Version 2 TXT table file %.80s\n"
-           : v == 3 ? "\nReading Version 3 TXT table file %.80s\n"
-                    : "\nReading Version 4 TXT table file %.80s\n",
-           name);
-      if (Unusable(db, tablePath, msg, &rc)) return rc;
-      return ReadThroughGetter(
-          db, msg, [&](GetValueFn* g) { return OpenTxtInput(v, name, g, msg); },
-          [&] { return CloseTxtInput(name, msg); });
-    case FileKind::Rc2V3:
-    case FileKind::Rc2V4:
-      Step(msg,
-           v == 3 ? "\nReading Version 3 RC2 table file %.80s\n"
-                  : "\nReading Version 4 RC2 table file %.80s\n",
-           name);
-      if (Unusable(db, tablePath, msg, &rc)) return rc;
-      return ReadThroughGetter(
-          db, msg, [&](GetValueFn* g) { return OpenRc2Input(v, name, g, msg, carry); },
-          [&] { return CloseRc2Input(name, msg); });
-    case FileKind::FilV3:
-    case FileKind::FilV4:
-      Step(msg,
-           v == 3 ? "\nReading Version 3 FIL table %.80s\n"
-                  : "\nReading Version 4 FIL table %.80s\n",
-           name);
-      if (Unusable(db, tablePath, msg, &rc)) return rc;
-      return ReadThroughGetter(
-          db, msg, [&](GetValueFn* g) { return OpenFilInput(v, name, g, msg); },
-          [&] { return CloseFilInput(name, msg); });
-    case FileKind::Subset:
-    case FileKind::Modifier14:
-    case FileKind::Modifier15:
-      Error(msg, std::string("\nError: Modifier file ") + name +
-                     " wound up in read table file request. ");
-      return 51;
-    case FileKind::ItrV3:
-    case FileKind::ItrV4:
-      Step(msg,
-           v == 3 ? "\nReading Version 3 ITR table file %.80s\n"
-                  : "\nReading Version 4 ITR table file %.80s\n",
-           name);
-      if (Unusable(db, tablePath, msg, &rc)) return rc;
-      return ReadSplitPair(db, name, kind, msg);
+    case Form::kTxt: {
+      TxtInput in;
+      return ReadThrough(
+          db, msg, &in, [&](TxtInput* i) { return OpenTxtInput(i, v, name, msg); },
+          [&](TxtInput* i) { return CloseTxtInput(i, name, msg); });
+    }
+    case Form::kRc2: {
+      Rc2Input in;
+      return ReadThrough(
+          db, msg, &in, [&](Rc2Input* i) { return OpenRc2Input(i, v, name, msg, carry); },
+          [&](Rc2Input* i) { return CloseRc2Input(i, name, msg); });
+    }
+    case Form::kFil: {
+      FilInput in;
+      return ReadThrough(
+          db, msg, &in, [&](FilInput* i) { return OpenFilInput(i, v, name, msg); },
+          [&](FilInput* i) { return CloseFilInput(i, name, msg); });
+    }
+    case Form::kItr:
+      return ReadSplitPair(db, name, v, msg);
     default:
-      Error(msg,
-            std::string("\nInternal Error: unrecognised filetype attempting to read file ") + name);
-      return 51;
+      return Refuse(msg, kUnknownRead, name);
   }
 }
 
@@ -177,12 +224,12 @@ int ReadByKind(const char* tablePath, TableDb* db, const char* name, FileKind ki
 int ReadTableFile(const char* tablePath, TableDb* db, const char* name, FileKind kind,
                   MessageFn msg, uint32_t /*flags*/, Rc2Carry* carry) {
   int rc = ReadByKind(tablePath, db, name, kind, msg, carry);
-  if (rc != 0 && rc != 16) return rc;
+  if (rc != kOk && rc != kReadWithWarnings) return rc;
   // The table holds the last records in memory; a file that cannot take them
   // must fail this input, as a failed record write would have.
-  if (int flushed = Flush(&db->file)) {
-    Error(msg, "Processing aborted due to error code " + std::to_string(flushed));
-    return flushed;
+  if (int synced = SyncTable(db)) {
+    Error(msg, "Processing aborted due to error code " + std::to_string(synced));
+    return synced;
   }
   return rc;
 }
@@ -190,111 +237,66 @@ int ReadTableFile(const char* tablePath, TableDb* db, const char* name, FileKind
 int ApplyModifierFile(const char* tablePath, TableDb* db, const char* name, FileKind kind,
                       MessageFn msg, uint32_t /*flags*/) {
   int rc = 0;
-  switch (kind) {
-    case FileKind::Subset:
+  switch (RowOf(kind).modify) {
+    case Modify::kApply:
       Step(msg, "\nApplying Table Modifier file %.80s\n", name);
       if (Unusable(db, tablePath, msg, &rc)) return rc;
       return ModSubset(tablePath, db, name, msg);
-    case FileKind::Modifier14:
-    case FileKind::Modifier15:
+    case Modify::kUnsupported:
       if (msg) {
         char buf[kMaxPath];
         std::snprintf(buf, sizeof buf, "\nModifier File type not supported - file %.80s\n", name);
         msg(kLevelError, buf);
       }
-      return 0;
-    case FileKind::ItbV2:
-    case FileKind::ItbV3:
-    case FileKind::TxtV2:
-    case FileKind::TxtV3:
-    case FileKind::Rc2V3:
-    case FileKind::FilV3:
+      return kOk;
+    case Modify::kMisplaced:
       Error(msg, std::string("\nInternal Error: Input/Output file ") + name +
                      " wound up in modifier queue. ");
-      return 0;
-    default:
-      Error(msg,
-            std::string("\nInternal Error: unrecognised filetype attempting to read file ") + name);
-      return 0;
+      return kOk;
+    case Modify::kUnrecognised:
+      break;
   }
+  Refuse(msg, kUnknownRead, name);
+  return kOk;
 }
 
 int WriteTableFile(const char* tablePath, TableDb* db, const char* name, FileKind kind,
                    MessageFn msg, uint32_t /*flags*/, Rc2Carry* carry) {
+  const KindRow& row = RowOf(kind);
+  if (!row.writeStep) return Refuse(msg, row.writeRefusal, name);
+  Step(msg, row.writeStep, name);
   int rc = 0;
-  int v = Version(kind);
-  switch (kind) {
-    case FileKind::ItbV2:
-      Error(msg, std::string("Output to Version 2 Binary table file not supported (filename ") +
-                     name + " )");
-      return 53;
-    case FileKind::ItbV3:
-      Error(msg, std::string("Output to Version 3 Binary table file not supported (filename ") +
-                     name + " )");
-      return 53;
-    case FileKind::ItbV4:
-      Step(msg, "\nWriting Version 4 ITB table file %.80s\n", name);
-      if (Unusable(db, tablePath, msg, &rc)) return rc;
+  if (Unusable(db, tablePath, msg, &rc)) return rc;
+  const int v = row.version;
+  switch (row.form) {
+    case Form::kItb:
       return WriteItb(tablePath, db, name, msg);
-    case FileKind::TxtV2:
-    case FileKind::TxtV3:
-    case FileKind::TxtV4:
-      Step(msg,
-           v == 2   ? "\nWriting Version 2 TXT table file %.80s\n"
-           : v == 3 ? "\nWriting Version 3 TXT table file %.80s\n"
-                    : "\nWriting Version 4 TXT table file %.80s\n",
-           name);
-      if (Unusable(db, tablePath, msg, &rc)) return rc;
-      rc = OpenTxtOutput(v, name, msg);
+    case Form::kTxt: {
+      TxtOutput out;
+      rc = OpenTxtOutput(&out, v, name, msg);
       if (rc != 0) return rc;
-      rc = WriteTxtTable(db, msg);
+      rc = WriteTxtTable(db, &out, msg);
       if (rc != 0) {
-        AbandonTxtOutput();  // the next text output starts from a closed stream
+        AbandonTxtOutput(&out);
         return rc;
       }
-      return FinishTxtOutput(name, msg);
-    case FileKind::Rc2V3:
-    case FileKind::Rc2V4:
-      Step(msg,
-           v == 3 ? "\nWriting Version 3 RC2 table file %.80s\n"
-                  : "\nWriting Version 4 RC2 table file %.80s\n",
-           name);
-      if (Unusable(db, tablePath, msg, &rc)) return rc;
-      rc = OpenRc2Output(v, name, msg);
+      return FinishTxtOutput(&out, name, msg);
+    }
+    case Form::kRc2: {
+      Rc2Output out;
+      rc = OpenRc2Output(&out, v, name, msg);
       if (rc != 0) return rc;
-      rc = WriteTxtTable(db, msg);
+      rc = WriteTxtTable(db, out.text(), msg);
       if (rc != 0) {
-        AbandonRc2Output();  // closes and removes the temporary text table
+        AbandonRc2Output(&out);  // closes and removes the temporary text table
         return rc;
       }
-      return FinishRc2Output(name, msg, carry);
-    case FileKind::FilV3:
-      Error(msg, std::string("\nOutput to Version 3 Binary (Resource) file not supported "
-                             "(filename ") +
-                     name + " )");
-      return 51;
-    case FileKind::FilV4:
-      Error(msg, std::string("\nOutput to Version 4 Binary (Resource) file not supported "
-                             "(filename ") +
-                     name + " )");
-      return 51;
-    case FileKind::Subset:
-    case FileKind::Modifier14:
-    case FileKind::Modifier15:
-      Error(msg, std::string("\nError: Modifier file ") + name + " wound up in Write file request. ");
-      return 51;
-    case FileKind::ItrV3:
-    case FileKind::ItrV4:
-      Step(msg,
-           v == 3 ? "\nWriting Version 3 ITR table file %.80s\n"
-                  : "\nWriting Version 4 ITR table file %.80s\n",
-           name);
-      if (Unusable(db, tablePath, msg, &rc)) return rc;
-      return WriteSplitPair(tablePath, db, name, kind, msg);
+      return FinishRc2Output(&out, name, msg, carry);
+    }
+    case Form::kItr:
+      return WriteSplitPair(tablePath, db, name, v, msg);
     default:
-      Error(msg, std::string("\nInternal Error: unrecognized filetype attempting to write file ") +
-                     name);
-      return 51;
+      return Refuse(msg, kUnknownWrite, name);
   }
 }
 
@@ -310,9 +312,7 @@ bool ConvertTableFile(const char* in, FileKind inKind, const char* out, FileKind
   platform::Env* env = platform::Env::Get();
   std::string dir = env->TempDirectory();
   std::string tablePath;
-  platform::FileHandle h = platform::kInvalidHandle;
-  if (dir.empty() || env->CreateUniqueFile(dir, "ITB", &tablePath, &h) != 0) return false;
-  env->CloseFile(h);
+  if (dir.empty() || env->CreateUniqueFile(dir, "ITB", &tablePath, nullptr) != 0) return false;
 
   TableDb db;
   const char* path = tablePath.c_str();

@@ -11,12 +11,13 @@
 #include "driver/message.h"
 #include "platform/platform.h"
 #include "qvdf/store/tabledb.h"
+#include "qvutil/status.h"
 
 namespace {
 
 int ExitMessage(int code) {
   ConsoleLine(code == 4 ? "Error: Bad file format or a resource missing." : "Error: Exit");
-  return -1;
+  return kFailed;
 }
 
 void ReportCode(const char* head, int code, const char* middle, const std::string& name) {

@@ -224,6 +224,43 @@ class EnvWrapper : public Env {
   Env* t_;
 };
 
+// Owner of one open file handle, closed when the owner goes. Move-only, so
+// that no handle is closed twice or forgotten on an early return.
+class File {
+ public:
+  File() = default;
+  explicit File(FileHandle h) : h_(h) {}
+  ~File() { Close(); }
+  File(File&& o) noexcept : h_(o.release()) {}
+  File& operator=(File&& o) noexcept {
+    if (this != &o) {
+      Close();
+      h_ = o.release();
+    }
+    return *this;
+  }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Opens path through Env::Get(), closing what was open before: 0, or the
+  // OS error code with the file left closed.
+  int Open(const std::string& path, Access access, Disposition disp);
+  FileHandle get() const { return h_; }
+  bool is_open() const { return h_ != kInvalidHandle; }
+  // Gives the handle up without closing it.
+  FileHandle release() {
+    FileHandle h = h_;
+    h_ = kInvalidHandle;
+    return h;
+  }
+  // 0, or -1 when the OS could not close it; the File is closed either way.
+  // A closed File gives 0.
+  int Close();
+
+ private:
+  FileHandle h_ = kInvalidHandle;
+};
+
 // The build's own implementation (posix/ or win32/).
 Env* DefaultEnv();
 

@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 #include "qvutil/logpath.h"
 #include "qvutil/options.h"
+#include "qvutil/status.h"
 
 namespace {
 
@@ -83,8 +84,8 @@ int BuiltinMusicalBackups(const char* path, int count);
 // rotated it. 0 when the log is now empty, -1 otherwise.
 int RotateUnderMutex(const std::string& path) {
   std::unique_ptr<platform::NamedMutex> mutex = E()->NewNamedMutex(kRotationMutex);
-  if (!mutex) return -1;
-  if (!mutex->TryLock()) return -1;
+  if (!mutex) return kFailed;
+  if (!mutex->TryLock()) return kFailed;
   int result;
   int64_t size = SizeOf(path);
   if (size < g.max_size)

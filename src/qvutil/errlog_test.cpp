@@ -140,37 +140,10 @@ TEST_F(ErrorLog, DeleteFollowsTheBackupSetting) {
   EXPECT_EQ(tmp.Read("ZmTrace.bk1"), "zero");
 }
 
-// Fails the next `fails` opens of the log and counts the pauses instead of
-// sleeping through them.
-class FlakyLogEnv : public platform::EnvWrapper {
- public:
-  explicit FlakyLogEnv(std::string log) : EnvWrapper(platform::Env::Get()), log_(std::move(log)) {}
-  int OpenFile(const std::string& p, platform::Access a, platform::Disposition d,
-               platform::FileHandle* out) override {
-    if (p == log_ && fails > 0) {
-      --fails;
-      *out = platform::kInvalidHandle;
-      return 13;
-    }
-    return target()->OpenFile(p, a, d, out);
-  }
-  void SleepMs(int ms) override {
-    ++sleeps;
-    EXPECT_EQ(ms, 50);
-  }
-  int fails = 0;
-  int sleeps = 0;
-
- private:
-  std::string log_;
-};
-
 TEST_F(ErrorLog, FailedOpensAreRetriedThenCountedAsLost) {
   Settings(500000, 0);
-  FlakyLogEnv env(tmp.Path("ZmTrace.log"));
-  platform::Env::SetForTesting(&env);
-
-  env.fails = 3;
+  env.fail.openPath = tmp.Path("ZmTrace.log");
+  env.fail.opens.Next(3);
   EXPECT_EQ(ErrorLogError("m", 1, 2, 3), 3);
   EXPECT_EQ(env.sleeps, 3);
   EXPECT_EQ(Untimed(Log()), kBanner + "\r\n\r\n** 3 QV_OPEN Retries Were Required **\r\n\r\n" +
@@ -178,11 +151,11 @@ TEST_F(ErrorLog, FailedOpensAreRetriedThenCountedAsLost) {
 
   tmp.Write("ZmTrace.log", "");
   env.sleeps = 0;
-  env.fails = 61;  // the first try and all 60 retries
+  env.fail.opens.Next(61);  // the first try and all 60 retries
   EXPECT_EQ(ErrorLogErrorS("m", 2, "lost", 9), 9);
   EXPECT_EQ(env.sleeps, 60);
-  env.fails = 61;
-  EXPECT_EQ(ErrorLogTrace00("lost too"), 13);
+  env.fail.opens.Next(61);
+  EXPECT_EQ(ErrorLogTrace00("lost too"), 5);
   EXPECT_EQ(Log(), "");
 
   EXPECT_EQ(ErrorLogTrace00("through"), 0);
@@ -195,77 +168,29 @@ TEST_F(ErrorLog, FailedOpensAreRetriedThenCountedAsLost) {
   EXPECT_EQ(Untimed(Log()).substr(Untimed(Log()).size() - 16), "through\r\nquiet\r\n");
 }
 
-// A mutex that is always held elsewhere, or whose holder rotates the log
-// just before we get it.
-class MutexEnv : public platform::EnvWrapper {
- public:
-  MutexEnv(bool busy, std::string log)
-      : EnvWrapper(platform::Env::Get()), busy_(busy), log_(std::move(log)) {}
-  class Fake : public platform::NamedMutex {
-   public:
-    explicit Fake(MutexEnv* env) : env_(env) {}
-    bool TryLock() override {
-      if (env_->busy_) return false;
-      env_->target()->RemoveFile(env_->log_);  // someone else rotated meanwhile
-      return true;
-    }
-    void Unlock() override {}
-
-   private:
-    MutexEnv* env_;
-  };
-  std::unique_ptr<platform::NamedMutex> NewNamedMutex(const std::string& name) override {
-    names.push_back(name);
-    return std::make_unique<Fake>(this);
-  }
-  std::vector<std::string> names;
-
- private:
-  bool busy_;
-  std::string log_;
-};
-
 TEST_F(ErrorLog, RotationNeedsTheMutexAndRechecksTheSize) {
   Settings(10, 1);
-  MutexEnv busy(true, tmp.Path("ZmTrace.log"));
-  MutexEnv late(false, tmp.Path("ZmTrace.log"));
-  platform::Env::SetForTesting(&busy);
+  env.mutexHeldElsewhere = true;
   tmp.Write("ZmTrace.log", std::string(20, 'x'));
   ErrorLogTrace00("kept");  // no rotation, no banner: the file goes on
   EXPECT_EQ(Log(), std::string(20, 'x') + "kept\r\n");
   EXPECT_FALSE(tmp.Exists("ZmTrace.bk0"));
-  EXPECT_EQ(busy.names,
+  EXPECT_EQ(env.mutexNames,
             std::vector<std::string>{"<Zelm MusicalBackupsToControlLogFileSize Mutex>"});
 
-  platform::Env::SetForTesting(&late);
+  // Another holder rotates the log just before we get the mutex.
+  env.mutexHeldElsewhere = false;
+  env.onMutexTaken = [&] { std::filesystem::remove(tmp.Path("ZmTrace.log")); };
   ErrorLogTrace00("fresh");  // rotated by the other holder: not again, but a banner
   EXPECT_FALSE(tmp.Exists("ZmTrace.bk0"));
   EXPECT_EQ(Untimed(Log()), kBanner + "fresh\r\n");
 }
 
-// Another process starts a new log the moment ours has been renamed away.
-class RacingWriterEnv : public platform::EnvWrapper {
- public:
-  explicit RacingWriterEnv(std::string log)
-      : EnvWrapper(platform::Env::Get()), log_(std::move(log)) {}
-  int RenameFile(const std::string& from, const std::string& to) override {
-    int rc = target()->RenameFile(from, to);
-    if (rc == 0 && from == log_) {
-      platform::FileHandle h;
-      target()->OpenFile(log_, platform::Access::kWrite, platform::Disposition::kAppend, &h);
-      target()->WriteFile(h, "other\r\n", 7);
-      target()->CloseFile(h);
-    }
-    return rc;
-  }
-
- private:
-  std::string log_;
-};
-
 TEST_F(ErrorLog, RotationKeepsALogStartedMeanwhile) {
-  RacingWriterEnv env(tmp.Path("ZmTrace.log"));
-  platform::Env::SetForTesting(&env);
+  // Another process starts a new log the moment ours has been renamed away.
+  env.afterRename = [&](const std::string& from) {
+    if (from == tmp.Path("ZmTrace.log")) tmp.Write("ZmTrace.log", "other\r\n");
+  };
   tmp.Write("ZmTrace.log", "old");
   EXPECT_EQ(ErrorLogMusicalBackups(tmp.Path("ZmTrace.log").c_str(), 1), 0);
   EXPECT_EQ(tmp.Read("ZmTrace.bk0"), "old");

@@ -143,7 +143,7 @@ TEST_F(Mem, FailedReAllocLosesTheBlock) {
   }
   EXPECT_EQ(failing.freed.size(), 1u);
   // An empty block grows into a fresh one.
-  platform::Env::SetForTesting(&private_env);
+  platform::Env::SetForTesting(&env);
   MemBlock e;
   ASSERT_TRUE(e.ReAlloc(12));
   EXPECT_NE(e.handle(), 0u);

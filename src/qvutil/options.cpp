@@ -8,6 +8,7 @@
 #include <string>
 
 #include "qvutil/logpath.h"
+#include "qvutil/status.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ int OpenFileMode(const char* path, int mode, int* status, FileHandle* handle,
       break;
     default:
       *handle = platform::kInvalidHandle;
-      return -1;
+      return kFailed;
   }
   platform::Env* env = platform::Env::Get();
   int err = env->OpenFile(path, access, disp, handle);
@@ -95,7 +96,7 @@ int OpenFileMode(const char* path, int mode, int* status, FileHandle* handle,
       *status = static_cast<int>((static_cast<unsigned>(*status) & 0xFFFFu) |
                                  (static_cast<unsigned>(err) & 0xFFFFu) << 16);
     }
-    return -1;
+    return kFailed;
   }
   if (mode == kModeAppend) env->Seek(*handle, 0, platform::SeekFrom::kEnd);
   return 0;

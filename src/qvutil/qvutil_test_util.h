@@ -1,61 +1,28 @@
-// Shared set-up of the utility library's tests: a private directory that
-// holds the error log and the options file, with every kept setting
-// forgotten before and after, and helpers that blank out time stamps.
+// Shared set-up of the utility library's tests: the fixture over the shared
+// test environment, and helpers that blank out time stamps.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cctype>
-#include <memory>
 #include <regex>
 #include <string>
 
 #include "platform/platform.h"
-#include "platform/test_temp_dir.h"
 #include "qvutil/errlog.h"
 #include "qvutil/mem.h"
+#include "testenv.h"
 
 namespace qvutil_testing {
 
-// The real environment with the temporary directory moved into the test's
-// own and a rotation mutex of the test's own, so that tests running in
-// parallel never take it from each other.
-class PrivateTempEnv : public platform::EnvWrapper {
- public:
-  explicit PrivateTempEnv(std::string dir)
-      : EnvWrapper(platform::DefaultEnv()), dir_(std::move(dir)) {}
-  std::string TempDirectory() override { return dir_; }
-  // The real mutex lives where the real environment puts it, so tests in
-  // parallel processes would contend for one lock: give each test its own.
-  std::unique_ptr<platform::NamedMutex> NewNamedMutex(const std::string& name) override {
-    std::string own = name;
-    for (char c : dir_) own += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    return EnvWrapper::NewNamedMutex(own);
-  }
-
- private:
-  std::string dir_;
-};
-
+// The shared test environment, with the error log and options file in its
+// private directory.
 class LogDirTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    platform::Env::SetForTesting(&private_env);
-    ErrorLogResetForTesting();
-    MemResetForTesting();
-    ErrorLogSetPath(tmp.Path("ZmTrace.log"));
-  }
-  void TearDown() override {
-    platform::Env::SetForTesting(nullptr);
-    ErrorLogResetForTesting();
-    MemResetForTesting();
-    ErrorLogSetPath("");
-  }
   std::string Log() const { return tmp.Read("ZmTrace.log"); }
   std::string Options() const { return tmp.Read("qvoptcfg.cfg"); }
 
-  platform_testing::TempDir tmp;
-  PrivateTempEnv private_env{tmp.dir()};
+  testenv::TestEnv env;
+  testenv::TempDir& tmp = env.dir;
 };
 
 // The text with "Mon Jan 07 09:05:03 2002" times as <T> and "09:05:03.042"

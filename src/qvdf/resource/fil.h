@@ -3,18 +3,34 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
-#include "qvdf/text/lineread.h"
+#include "qvdf/text/getvalue.h"
 #include "qvutil/types.h"
 
-// 0 with *getter = GetFilValue; 9 when the file is missing; 4 when it is not
-// a module, is damaged or lacks the resource (no message).
-int OpenFilInput(int version, const char* name, GetValueFn* getter, MessageFn msg);
-// The next line of the resource data without its CR LF: 1, or 0 at the
-// first zero byte, at the end of the resource, or when the data ends
-// without a line feed.
-int ReadFilLine(std::string* line);
-// Value getter over ReadFilLine: 0, 1 or 2 (see GetValueFn).
-int GetFilValue(const char* key, char* buf, int size, MessageFn msg);
+// One module input: the resource's bytes and the read position.
+class FilInput : public LineSource {
+ protected:
+  // The next line of the resource data without its CR LF: 1, or 0 at the
+  // first zero byte, at the end of the resource, or when the data ends
+  // without a line feed.
+  int NextLine(std::string_view* line, MessageFn msg) override;
+
+ private:
+  friend int OpenFilInput(FilInput* f, int version, const char* name, MessageFn msg);
+  friend int CloseFilInput(FilInput* f, const char* name, MessageFn msg);
+  void Release();
+
+  std::vector<char> data_;
+  size_t end_ = 0;  // first zero byte, or the resource's size
+  size_t pos_ = 0;
+  bool open_ = false;
+  std::string line_;  // the line handed out last
+};
+
+// 0, with the reader state started afresh; 9 when the file is missing; 4
+// when it is not a module, is damaged or lacks the resource (no message).
+int OpenFilInput(FilInput* f, int version, const char* name, MessageFn msg);
 // Releases the resource data. Always 0.
-int CloseFilInput(const char* name, MessageFn msg);
+int CloseFilInput(FilInput* f, const char* name, MessageFn msg);

@@ -5,52 +5,23 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "qvutil/status.h"
 #include "qvdf/resource/fil.h"
-#include "qvdf/resource/linevalue.h"
 #include "qvdf/resource/rc2.h"
 
 namespace {
-
-constexpr int kErrBadFormat = 4;
-constexpr int kErrNotFound = 9;
 constexpr int kResourceTypeRcdata = 10;
-
-// One module input at a time: the resource's bytes and the read position.
-struct FilState {
-  std::vector<char> data;
-  size_t end = 0;  // first zero byte, or the resource's size
-  size_t pos = 0;
-  bool open = false;
-  std::string line;  // the line the cursor sees
-  LineCursor cursor;
-};
-FilState& Fil() {
-  static FilState state;
-  return state;
-}
-
-void Release(FilState& f) {
-  f.data.clear();
-  f.data.shrink_to_fit();
-  f.end = 0;
-  f.pos = 0;
-  f.open = false;
-  f.cursor = LineCursor();
-}
-
-int NextFilLine(std::string_view* line, bool* plain, MessageFn) {
-  FilState& f = Fil();
-  int got = ReadFilLine(&f.line);
-  *line = f.line;
-  *plain = false;
-  return got;
-}
-
 }  // namespace
 
-int OpenFilInput(int version, const char* name, GetValueFn* getter, MessageFn msg) {
-  FilState& f = Fil();
-  Release(f);
+void FilInput::Release() {
+  std::vector<char>().swap(data_);
+  end_ = pos_ = 0;
+  open_ = false;
+  ResetLines();
+}
+
+int OpenFilInput(FilInput* f, int version, const char* name, MessageFn msg) {
+  f->Release();
   platform::Env* env = platform::Env::Get();
   platform::FileAttributes attrs;
   if (!env->GetAttributes(name, &attrs)) {
@@ -62,41 +33,35 @@ int OpenFilInput(int version, const char* name, GetValueFn* getter, MessageFn ms
   std::vector<char> data;
   if (env->LoadModuleResource(path, kTableResourceName, kResourceTypeRcdata, &data) != 0)
     return kErrBadFormat;
-  f.data = std::move(data);
-  const void* zero = f.data.empty() ? nullptr : std::memchr(f.data.data(), '\0', f.data.size());
-  f.end = zero ? static_cast<size_t>(static_cast<const char*>(zero) - f.data.data()) : f.data.size();
-  f.open = true;
-  BeginTxtInput(version);
-  *getter = GetFilValue;
+  f->data_ = std::move(data);
+  const void* zero = f->data_.empty() ? nullptr : std::memchr(f->data_.data(), '\0', f->data_.size());
+  f->end_ = zero ? static_cast<size_t>(static_cast<const char*>(zero) - f->data_.data())
+                 : f->data_.size();
+  f->open_ = true;
+  f->Begin(version);
   return 0;
 }
 
-int ReadFilLine(std::string* line) {
-  FilState& f = Fil();
-  if (!f.open) return 0;
-  const size_t i = f.pos;
+int FilInput::NextLine(std::string_view* line, MessageFn) {
+  if (!open_) return 0;
+  const size_t i = pos_;
   // A line counts only once its LF is read; text after the last LF is not
   // delivered, and the position stays at the end of the data.
-  const void* hit = i < f.end ? std::memchr(f.data.data() + i, '\n', f.end - i) : nullptr;
+  const void* hit = i < end_ ? std::memchr(data_.data() + i, '\n', end_ - i) : nullptr;
   if (!hit) {
-    f.pos = f.end;
+    pos_ = end_;
     return 0;
   }
-  size_t lf = static_cast<size_t>(static_cast<const char*>(hit) - f.data.data());
-  line->clear();
+  size_t lf = static_cast<size_t>(static_cast<const char*>(hit) - data_.data());
+  line_.clear();
   for (size_t k = i; k < lf; ++k)
-    if (f.data[k] != '\r') line->push_back(f.data[k]);
-  f.pos = lf + 1;
+    if (data_[k] != '\r') line_.push_back(data_[k]);
+  pos_ = lf + 1;
+  *line = line_;
   return 1;
 }
 
-int GetFilValue(const char* key, char* buf, int size, MessageFn msg) {
-  return GetLineValue(&Fil().cursor, NextFilLine, key, buf, size, msg);
-}
-
-int CloseFilInput(const char* name, MessageFn msg) {
-  (void)name;
-  (void)msg;
-  Release(Fil());
+int CloseFilInput(FilInput* f, const char*, MessageFn) {
+  f->Release();
   return 0;
 }

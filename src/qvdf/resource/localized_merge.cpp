@@ -5,6 +5,7 @@
 
 #include "platform/platform.h"
 #include "qvdf/resource/localized.h"
+#include "qvutil/status.h"
 
 namespace {
 
@@ -139,7 +140,7 @@ int MergeConverter::OpenFiles(MessageFn msg) {
     if (files_.flags[slot] != 0)
       SendMessage(msg, kLevelDetail, (" File " + files_.names[slot] + " is read-only.").c_str());
   }
-  return 16;
+  return kReadWithWarnings;
 }
 
 bool MergeConverter::Convert() {

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "qvdf/text/wordscan.h"
+#include "qvutil/wordscan.h"
 
 namespace {
 
@@ -99,7 +99,7 @@ void AppendRc2ScriptLine(std::string_view txtLine, std::string* out) {
   out->resize(static_cast<size_t>(end - out->data()));
 }
 
-bool DecodeRc2ScriptLine(std::string_view raw, std::string* out, bool plain) {
+bool DecodeRc2ScriptLine(std::string_view raw, std::string* out) {
   const char* p = raw.data();
   size_t end = raw.size();
   while (end > 0 && (p[end - 1] == '\n' || p[end - 1] == '\r')) --end;
@@ -108,7 +108,7 @@ bool DecodeRc2ScriptLine(std::string_view raw, std::string* out, bool plain) {
   // leading white space skipped. Neither "//" nor "0," has a letter, so the
   // tests need no lower-case copy.
   size_t to = end;
-  if (const void* nul = plain ? nullptr : std::memchr(p, '\0', raw.size()))
+  if (const void* nul = std::memchr(p, '\0', raw.size()))
     to = std::min(to, static_cast<size_t>(static_cast<const char*>(nul) - p));
   size_t from = 0;
   while (from < to && IsRc2Space(p[from])) ++from;

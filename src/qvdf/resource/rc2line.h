@@ -28,10 +28,8 @@ void AppendRc2ScriptLine(std::string_view txtLine, std::string* out);
 // Decodes one raw script line (line end included or not). Returns true with
 // the text line, ended by CR LF, appended to *out; a "//" comment becomes a
 // "#" line. Returns false for the end-of-data line ("0," before any quote);
-// *out is then unchanged. `plain` says that the raw line holds no NUL, no
-// byte above 0x7F and no CR before its line end (the line reader knows), so
-// that nothing needs to look for them.
-bool DecodeRc2ScriptLine(std::string_view raw, std::string* out, bool plain = false);
+// *out is then unchanged.
+bool DecodeRc2ScriptLine(std::string_view raw, std::string* out);
 
 // White space that may indent a script line (as TrimLeading sees it).
 bool IsRc2Space(char c);

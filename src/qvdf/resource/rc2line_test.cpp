@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "qvdf/resource/resource_test_support.h"
+#include "testenv.h"
 
 namespace {
 
@@ -78,27 +78,9 @@ TEST(Rc2ScriptLine, RoundTripsTrickyText) {
   }
 }
 
-// No lead bytes at all, as in a single-byte code page.
-class NoLeadEnv : public platform::EnvWrapper {
- public:
-  NoLeadEnv() : EnvWrapper(platform::DefaultEnv()) {}
-  bool IsLeadByte(unsigned char) override { return false; }
-};
-platform::Env& NoLeadBytes() {
-  static NoLeadEnv env;
-  return env;
-}
-
-// Shift-JIS lead bytes: a trail byte that is a backslash is not doubled.
-class ShiftJisEnv : public platform::EnvWrapper {
- public:
-  ShiftJisEnv() : EnvWrapper(platform::DefaultEnv()) {}
-  bool IsLeadByte(unsigned char c) override { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-};
-
 TEST(Rc2ScriptLine, DoubleByteCharactersPassWhole) {
-  ShiftJisEnv env;
-  rctest::ScopedEnv scoped(&env);
+  testenv::TestEnv env;
+  env.SetCodePage(932);
   // 0x83 0x5C is one character; the backslash after it is a real one.
   const std::string txt = "A=\x83\x5C\x5C\r\n";
   const std::string script = "\"A=\x83\x5C\x5C\x5C\\r\\n\",\r\n";
@@ -146,7 +128,8 @@ TEST(Rc2ScriptLine, TheFirstCarriageReturnOrLineFeedEndsTheLine) {
 }
 
 TEST(Rc2ScriptLine, NulAndHighBytesAreDataInBothDirections) {
-  rctest::ScopedEnv scoped(&NoLeadBytes());
+  testenv::TestEnv env;
+  env.SetCodePage(1252);
   const std::string text("N=\xE9\xFF\x80quoted\"\xA5\\\0\x01zz\r\n", 20);
   const std::string script("\"N=\xE9\xFF\x80quoted\"\"\xA5\\\\\0\x01zz\\r\\n\",\r\n", 29);
   EXPECT_EQ(Script(text), script);
@@ -158,8 +141,8 @@ TEST(Rc2ScriptLine, NulAndHighBytesAreDataInBothDirections) {
 
 // Lead bytes on both sides of an eight-byte step.
 TEST(Rc2ScriptLine, DoubleByteCharactersAcrossWordEdges) {
-  ShiftJisEnv env;
-  rctest::ScopedEnv scoped(&env);
+  testenv::TestEnv env;
+  env.SetCodePage(932);
   for (size_t pos = 0; pos < 12; ++pos) {
     // 0x83 0x5C then a real backslash and a quote.
     std::string text = "A=" + std::string(pos, 'x') + "\x83\x5C\\\"yyyyyyyy";

@@ -8,6 +8,7 @@
 
 #include "platform/platform.h"
 #include "qvdf/resource/localized.h"
+#include "qvutil/status.h"
 
 namespace {
 
@@ -31,14 +32,14 @@ std::string ItfNameFor(const std::string& itrName) {
 
 int SplitTableFile(int version, const char* source, const char* itrName, MessageFn /*msg*/,
                    ConvertFn convert) {
-  if ((version != 3 && version != 4) || !source || !itrName) return 1;
+  if ((version != 3 && version != 4) || !source || !itrName) return kErrSplitPair;
   const std::string itr = itrName;
   LocalizedSplitter splitter(convert);
   splitter.SetKinds(FileKind::ItbV4, ScriptKind(version));
   // The destructor closes the files and removes the intermediate script.
   if (!splitter.Prepare(source, ItfNameFor(itr), itr) || !splitter.Convert() ||
       splitter.OpenFiles() != 1)
-    return 1;
+    return kErrSplitPair;
   bool split = splitter.Split();
   bool closed = splitter.CloseFiles();
   return split && closed ? 0 : 1;
@@ -47,13 +48,13 @@ int SplitTableFile(int version, const char* source, const char* itrName, Message
 int ReadSplitTableFile(int version, const char* itrName, char* outName, MessageFn msg,
                        ConvertFn convert) {
   if (outName) outName[0] = '\0';
-  if ((version != 3 && version != 4) || !itrName || !outName) return 1;
+  if ((version != 3 && version != 4) || !itrName || !outName) return kErrSplitPair;
   std::string table;
-  if (!localized::MakeTempFile("itb", stderr, &table)) return 1;
+  if (!localized::MakeTempFile("itb", stderr, &table)) return kErrSplitPair;
   if (table.size() >= static_cast<size_t>(kMaxPath)) {
     std::fprintf(stderr, "Error: temporary name %s is too long.\n", table.c_str());
     platform::Env::Get()->RemoveFile(table);
-    return 1;
+    return kErrSplitPair;
   }
 
   const std::string itr = itrName;
@@ -70,7 +71,7 @@ int ReadSplitTableFile(int version, const char* itrName, char* outName, MessageF
   }
   if (!ok) {
     platform::Env::Get()->RemoveFile(table);
-    return 1;
+    return kErrSplitPair;
   }
   std::memcpy(outName, table.c_str(), table.size() + 1);
   return opened == 16 ? 16 : 0;

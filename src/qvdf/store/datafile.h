@@ -15,26 +15,8 @@
 
 #include "platform/platform.h"
 #include "qvutil/mem.h"
-#include "qvutil/writebehind.h"
-
-// Error codes of the table store.
-constexpr int kOk = 0;
-constexpr int kErrSlotsOrClose = 1;
-constexpr int kErrNoBlock = 2;
-constexpr int kErrSlotInUse = 3;
-constexpr int kErrBadFormat = 4;
-constexpr int kErrIo = 6;
-constexpr int kErrCreate = 8;
-constexpr int kErrNotFound = 9;
-constexpr int kErrSlotEmpty = 10;
-constexpr int kErrStillLinked = 11;
-constexpr int kErrNoMemory = 12;
-constexpr int kErrRange = 13;
-constexpr int kErrReadOnlyFile = 16;
-constexpr int kErrMode = 17;
-constexpr int kErrDependent = 50;
-constexpr int kErrInconsistent = 51;
-constexpr int kErrCharMapVersion = 53;
+#include "qvutil/status.h"
+#include "qvutil/fileio.h"
 
 constexpr uint16_t kFileMagic = 0x0F0F;
 constexpr uint16_t kFileMagicWide = 0x0B0F;
@@ -59,48 +41,24 @@ struct BlockHeader {
 static_assert(sizeof(FileHeader) == 28);
 static_assert(sizeof(BlockHeader) == 8);
 
-// A window of the file's bytes as last read or written through the DataFile,
-// so that neighbouring records, and the header of a block just appended, need
-// no further read. Every write, held or not, updates the part of the window
-// it overlaps.
-struct BlockCache {
-  std::unique_ptr<unsigned char[]> buf;  // kBlockCacheSize bytes once used
-  uint64_t start = 0;
-  size_t len = 0;  // 0: nothing cached
-};
-constexpr size_t kBlockCacheSize = 64 * 1024;
-
-// Blocks appended but not yet written: the bytes at [start, start + len) of
-// the file, always its tail. They go out in one write when the buffer fills,
-// before a read or write reaches past start, and at close, so that a table
-// built from thousands of small records costs a few large writes. A full
-// buffer is written on the writer thread while the spare one fills; its
-// bytes are read from memory meanwhile, anything else that touches them
-// waits for the write, and its failure is the file's at that point.
-struct AppendBuffer {
-  std::unique_ptr<unsigned char[]> buf;    // kAppendBufferSize bytes once used
-  std::unique_ptr<unsigned char[]> spare;  // the buffer in flight, or free
-  uint64_t start = 0;
-  size_t len = 0;
-  bool failed = false;  // a write of held blocks failed: every later change fails
-  // Last, so that it is destroyed (waiting for its write) before the buffers.
-  std::unique_ptr<WriteBehind> behind;
-};
-constexpr size_t kAppendBufferSize = 1024 * 1024;
-
 struct DataFile {
   int16_t nMode = 0;       // 0 read-only, 1 read-write
   uint16_t wDirty = 0;
   uint32_t dwEndOfData = 0;
-  platform::FileHandle hFile = platform::kInvalidHandle;
+  platform::File file;     // closed when the DataFile goes
   FileHeader header{};
   MemBlock roots;          // dwRootSlots u32 (x2 for the wide variant)
   // Why the last call that returns an address or a length gave 0: 4 for a
   // block that is missing or lies outside the data, 6 for a failed transfer,
   // 16 for a change on a read-only file. 0 after a success.
   int nLastCode = 0;
-  BlockCache cache;
-  AppendBuffer pending;
+  // Blocks are read through a cache window; appended blocks are held and
+  // written in large pieces behind the work (see fileio.h), so that a table
+  // built from thousands of small records costs a few large writes. A
+  // failed write of held blocks fails the call that meets it with 6, and
+  // every change after it.
+  RandomFile io;
+  bool IsOpen() const { return file.is_open(); }
 };
 
 // Makes a new, closed file of nRootSlots empty slots (replacing any file
@@ -133,8 +91,7 @@ int UnlinkRoot(DataFile* f, int slot);
 // (the old slots are kept).
 int AddRootSlots(DataFile* f, int count);
 // Appends a block; its address, or 0 (nLastCode says why). The block may be
-// held in memory until a later call writes it (see AppendBuffer); reads see
-// it at once. A failed write of held blocks fails the call that caused it
+// held in memory until a later call writes it; reads see it at once. A failed write of held blocks fails the call that caused it
 // with 6, and every change after it.
 uint32_t Append(DataFile* f, const void* data, uint32_t len);
 // Writes the held blocks now. 0, or 6 when the write failed (also for every

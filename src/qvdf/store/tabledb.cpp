@@ -38,7 +38,6 @@ void ReleaseTable(TableDb* db) {
   db->wDirty = 0;
   db->nMode = 0;
   db->bOpen = false;
-  db->file.hFile = platform::kInvalidHandle;
 }
 
 // Reads one index array, checked against the capacity in the header.
@@ -141,10 +140,7 @@ int OpenTable(const char* path, TableDb* db, int mode) {
     mode = attrs.read_only ? 0 : 1;
   }
   int rc = Open(path, &db->file, mode);
-  if (rc) {
-    db->file.hFile = platform::kInvalidHandle;
-    return SetError(db, rc);
-  }
+  if (rc) return SetError(db, rc);
   db->bOpen = true;
   db->nMode = static_cast<int16_t>(mode);
   rc = LoadTable(db);
@@ -168,6 +164,8 @@ int AbortTable(TableDb* db, int code) {
   db->nLastError = static_cast<int16_t>(code);
   return code;
 }
+
+int SyncTable(TableDb* db) { return db->bOpen ? Flush(&db->file) : kOk; }
 
 int SetError(TableDb* db, int code) {
   db->nLastError = static_cast<int16_t>(code);
@@ -204,9 +202,8 @@ constexpr ChecksumPowers kChecksumPowers;
 // 31^(kLanes-1-j), so the compiler can run the lanes side by side in
 // several registers and the weights are applied once at the end. Each
 // lane's multiply waits for its last one: enough lanes keep the multiplier
-// busy. The loop is compiled once more for AVX2, which runs twice the
-// lanes per instruction.
-[[gnu::always_inline]] inline uint16_t ChecksumBody(const signed char* p, int len) {
+// busy.
+uint16_t ChecksumBody(const signed char* p, int len) {
   uint16_t lane[kLanes] = {};
   int i = 0;
   for (; i + kLanes <= len; i += kLanes)
@@ -220,30 +217,8 @@ constexpr ChecksumPowers kChecksumPowers;
   return static_cast<uint16_t>(h & 0xFFFFu);
 }
 
-// Not on Windows: its stack is only 16-byte aligned, and GCC's spills of
-// 32-byte registers there assume more.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(_WIN32)
-#define TBLCONV_CHECKSUM_AVX2 1
-[[gnu::target("avx2")]] uint16_t ChecksumAvx2(const signed char* p, int len) {
-  return ChecksumBody(p, len);
-}
-
-bool HasAvx2() {
-  static const bool has = __builtin_cpu_supports("avx2");
-  return has;
-}
-#endif
-
 }  // namespace
 
 uint16_t FieldListChecksum(const void* rec, int len) {
-  const auto* p = static_cast<const signed char*>(rec);
-#if defined(TBLCONV_CHECKSUM_AVX2)
-  if (HasAvx2()) return ChecksumAvx2(p, len);
-#endif
-  return ChecksumBody(p, len);
-}
-
-uint16_t FieldListChecksumPortable(const void* rec, int len) {
   return ChecksumBody(static_cast<const signed char*>(rec), len);
 }

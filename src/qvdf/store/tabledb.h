@@ -94,6 +94,10 @@ int CloseTable(TableDb* db);
 // Frees everything and closes the file without writing the index arrays;
 // returns code and keeps it as last error.
 int AbortTable(TableDb* db, int code);
+// Writes the records the table still holds in memory to its file now, so
+// that a file that cannot take them fails here. 0, or 6 when that write
+// (or an earlier one) failed.
+int SyncTable(TableDb* db);
 // Stores code as last error; returns it.
 int SetError(TableDb* db, int code);
 // The last error (0 after a success).
@@ -104,6 +108,3 @@ bool IsTableOpen(const TableDb* db);
 // 16-bit checksum of a field list record: h = h*31 + (signed) byte, over
 // len bytes. "abc" gives 30818.
 uint16_t FieldListChecksum(const void* rec, int len);
-// The same without the processor-specific path FieldListChecksum takes
-// where it can, so that tests see both.
-uint16_t FieldListChecksumPortable(const void* rec, int len);

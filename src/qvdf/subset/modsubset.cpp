@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "qvdf/store/tabledb.h"
 #include "qvdf/subset/subset.h"
+#include "qvutil/status.h"
 
 namespace {
 
@@ -53,26 +54,26 @@ int Swap(const std::string& workPath, TableDb* db, const std::string& newPath, M
     Send(msg, "Error " + std::to_string(rc) + " closing " + workPath);
     SendAbort(msg, rc);
     db->bUnusable = true;
-    return -1;
+    return kFailed;
   }
 
   std::string backup;
   if (TempName(&backup, msg) != 0) {
     Reopen(workPath, db, msg);
-    return -1;
+    return kFailed;
   }
   if (env->RemoveFile(backup) != 0) {
     Send(msg, "Error deleting Temporary file " + backup + " " + kManualCleanup);
     SendAbort(msg, 0);
     Reopen(workPath, db, msg);
-    return -1;
+    return kFailed;
   }
   if (env->RenameFile(workPath, backup) != 0) {
     Send(msg, "Error renaming original working file from " + workPath + " to " + backup +
                   " Failed.\n" + kManualCleanup);
     SendAbort(msg, 0);
     Reopen(workPath, db, msg);
-    return -1;
+    return kFailed;
   }
   if (env->RenameFile(newPath, workPath) != 0) {
     Send(msg, "Error renaming subset working file " + newPath + " to working filename " + workPath +
@@ -83,15 +84,15 @@ int Swap(const std::string& workPath, TableDb* db, const std::string& newPath, M
       Send(msg, "Error renaming original working file from " + backup + " to " + workPath +
                     " Failed.\n" + kManualCleanup);
       db->bUnusable = true;
-      return -1;
+      return kFailed;
     }
     Reopen(workPath, db, msg);
-    return -1;
+    return kFailed;
   }
   if (env->RemoveFile(backup) != 0) {
     Send(msg, "Error deleting Temporary file " + backup + " " + kManualCleanup);
   }
-  if (!Reopen(workPath, db, msg)) return -1;
+  if (!Reopen(workPath, db, msg)) return kFailed;
   return 0;
 }
 
@@ -100,24 +101,24 @@ int Swap(const std::string& workPath, TableDb* db, const std::string& newPath, M
 int ModSubset(const char* workPath, TableDb* db, const char* subsetName, MessageFn msg) {
   if (db->bUnusable || !IsTableOpen(db)) {
     Send(msg, "Error " + std::to_string(kErrMode) + " trying to open " + workPath);
-    return -1;
+    return kFailed;
   }
   platform::Env* env = platform::Env::Get();
   std::string newPath;
-  if (TempName(&newPath, msg) != 0) return -1;
+  if (TempName(&newPath, msg) != 0) return kFailed;
 
   int rc = CreateTable(newPath.c_str());
   if (rc != 0) {
     Send(msg, "Error " + std::to_string(rc) + " trying to create " + newPath);
     env->RemoveFile(newPath);
-    return -1;
+    return kFailed;
   }
   TableDb fresh;
   rc = OpenTable(newPath.c_str(), &fresh, 1);
   if (rc != 0) {
     Send(msg, "Error " + std::to_string(rc) + " trying to open " + newPath);
     env->RemoveFile(newPath);
-    return -1;
+    return kFailed;
   }
 
   rc = CreateSubset(db, &fresh, subsetName, msg);
@@ -134,10 +135,10 @@ int ModSubset(const char* workPath, TableDb* db, const char* subsetName, Message
     // The swap has reported. Where the new file took the working name this
     // finds nothing to delete.
     env->RemoveFile(newPath);
-    return -1;
+    return kFailed;
   }
   SendAbort(msg, rc);
   if (IsTableOpen(&fresh)) CloseTable(&fresh);
   env->RemoveFile(newPath);
-  return -1;
+  return kFailed;
 }

@@ -13,6 +13,7 @@
 #include "qvdf/store/store.h"
 #include "qvdf/subset/subsetfile.h"
 #include "qvdf/text/textstr.h"
+#include "qvutil/status.h"
 
 namespace {
 
@@ -29,8 +30,8 @@ std::string Take(SubfieldCursor c) { return std::string(c.start, c.len); }
 
 // Fetches a required record into value (kSubsetValueSize bytes): 0, or the
 // fetch result after sending `missing` (a too-long line has its own message).
-int Expect(const char* key, char* value, const char* missing, MessageFn msg) {
-  int r = GetSubsetValue(key, value, kSubsetValueSize, msg);
+int Expect(SubsetInput* in, const char* key, char* value, const char* missing, MessageFn msg) {
+  int r = GetSubsetValue(in, key, value, kSubsetValueSize, msg);
   if (r > 0) Send(msg, kLevelError, missing);
   return r;
 }
@@ -109,33 +110,34 @@ bool ParseAlias(const char* value, int* id, std::string* name, MessageFn msg) {
 // The steps of CreateSubset after the file is open. 0, or the code the
 // abort message carries (a failure has been reported already); a value that
 // failed its checks carries 0, so *failed tells the outcome.
-int BuildSubset(TableDb* src, TableDb* dst, const char* name, MessageFn msg, bool* failed) {
+int BuildSubset(SubsetInput* in, TableDb* src, TableDb* dst, const char* name, MessageFn msg,
+                bool* failed) {
   *failed = true;
   char value[kSubsetValueSize];
 
-  int r = Expect("MAIN_CLASS", value, "***ERROR: Expected MAIN_CLASS record", msg);
+  int r = Expect(in, "MAIN_CLASS", value, "***ERROR: Expected MAIN_CLASS record", msg);
   if (r != 0) return r;
   int16_t mainClass = static_cast<int16_t>(ParseStandard(value));
   Send(msg, kLevelStep, "Main System Class is " + std::to_string(mainClass));
 
-  r = Expect("MAIN_SYSTEM", value, "***ERROR: Expected MAIN_SYSTEM record", msg);
+  r = Expect(in, "MAIN_SYSTEM", value, "***ERROR: Expected MAIN_SYSTEM record", msg);
   if (r != 0) return r;
   int16_t mainSystem = static_cast<int16_t>(ParseStandard(value));
   Send(msg, kLevelStep, "Main System ID is " + std::to_string(mainSystem));
 
   uint32_t productId = 0;
-  r = GetSubsetValue("PRODUCT_ID", value, kSubsetValueSize, msg);
+  r = GetSubsetValue(in, "PRODUCT_ID", value, kSubsetValueSize, msg);
   if (r < 0) return r;
   if (r == 0) productId = ParseUnsigned32(value);
   int16_t bundled = 0;
-  r = GetSubsetValue("BUNDLED", value, kSubsetValueSize, msg);
+  r = GetSubsetValue(in, "BUNDLED", value, kSubsetValueSize, msg);
   if (r < 0) return r;
   if (r == 0) bundled = static_cast<int16_t>(ParseStandard(value));
   Send(msg, kLevelStep,
        "Product ID is " + std::to_string(productId) +
            (bundled != 0 ? " (bundled)" : " (not bundled)"));
 
-  r = Expect("COUNT", value, "***ERROR: Expected COUNT record", msg);
+  r = Expect(in, "COUNT", value, "***ERROR: Expected COUNT record", msg);
   if (r != 0) return r;
   int count = ParseStandard(value);
   if (count == 0) {
@@ -153,7 +155,7 @@ int BuildSubset(TableDb* src, TableDb* dst, const char* name, MessageFn msg, boo
   }
 
   for (int i = 0; i < count; ++i) {
-    r = Expect("SYSTEM", value, "***ERROR: Expected SYSTEM record", msg);
+    r = Expect(in, "SYSTEM", value, "***ERROR: Expected SYSTEM record", msg);
     if (r != 0) return r;
     SystemSpec spec;
     if (!ParseSystem(value, &spec, msg)) return 0;
@@ -179,7 +181,7 @@ int BuildSubset(TableDb* src, TableDb* dst, const char* name, MessageFn msg, boo
   }
 
   // The aliases may only be left out at the end of the file.
-  r = GetSubsetValue("ALIASES", value, kSubsetValueSize, msg);
+  r = GetSubsetValue(in, "ALIASES", value, kSubsetValueSize, msg);
   if (r < 0 || r == 1) {
     if (r == 1) Send(msg, kLevelError, "***ERROR: Expected ALIASES record");
     return r;
@@ -191,7 +193,7 @@ int BuildSubset(TableDb* src, TableDb* dst, const char* name, MessageFn msg, boo
       return 0;
     }
     for (int i = 0; i < aliases; ++i) {
-      r = Expect("ALIAS", value, "***ERROR: Expected ALIAS record", msg);
+      r = Expect(in, "ALIAS", value, "***ERROR: Expected ALIAS record", msg);
       if (r != 0) return r;
       int id = 0;
       std::string aliasName;
@@ -233,7 +235,7 @@ int BuildSubset(TableDb* src, TableDb* dst, const char* name, MessageFn msg, boo
     return rc;
   }
 
-  rc = CloseSubsetInput();
+  rc = CloseSubsetInput(in);
   if (rc != 0) {
     Send(msg, kLevelError, "Error " + std::to_string(rc) + " closing " + name);
     return rc;
@@ -246,15 +248,16 @@ int BuildSubset(TableDb* src, TableDb* dst, const char* name, MessageFn msg, boo
 
 int CreateSubset(TableDb* src, TableDb* dst, const char* subsetName, MessageFn msg) {
   int code;
+  SubsetInput in;
   platform::FileAttributes attrs;
   if (!platform::Env::Get()->GetAttributes(subsetName, &attrs)) {
     Send(msg, kLevelError, std::string("Subset File ") + subsetName + " not found.");
     code = kErrNotFound;
-  } else if ((code = OpenSubsetInput(subsetName)) != 0) {
+  } else if ((code = OpenSubsetInput(&in, subsetName)) != 0) {
     Send(msg, kLevelError, std::string("Unable to open file ") + subsetName);
   } else {
     bool failed;
-    code = BuildSubset(src, dst, subsetName, msg, &failed);
+    code = BuildSubset(&in, src, dst, subsetName, msg, &failed);
     if (!failed) {
       Send(msg, kLevelProgress, "CreateSubset Processing completed successfully");
       return 0;
@@ -262,8 +265,8 @@ int CreateSubset(TableDb* src, TableDb* dst, const char* subsetName, MessageFn m
   }
   Send(msg, kLevelError, "Processing aborted due to error code " + std::to_string(code));
   if (IsTableOpen(dst)) CloseTable(dst);
-  CloseSubsetInput();
-  return -1;
+  CloseSubsetInput(&in);
+  return kFailed;
 }
 
 int AddAliasRecord(TableDb* dst, int systemId, const char* alias, MessageFn msg) {

@@ -7,40 +7,17 @@
 #include <cstring>
 #include <string>
 
-#include "qvdf/text/lineread.h"
+#include "qvdf/text/getvalue.h"
 #include "qvdf/text/textstr.h"
 #include "qvutil/options.h"
+#include "qvutil/status.h"
 
 namespace {
-
-struct SubsetInput {
-  platform::FileHandle handle = platform::kInvalidHandle;
-  TextInput in;
-  std::string line;
-  bool current = false;  // `line` holds a record line not yet consumed
-};
-
-SubsetInput& Input() {
-  static SubsetInput state;
-  return state;
-}
 
 bool IsPassedOver(const std::string& line) {
   if (line.empty()) return true;
   char c = line[0];
   return c == '#' || c == '\r' || c == '\n' || c == ' ' || c == ';';
-}
-
-// Next line into s.line: 0 read, 2 end of input, -1 too long.
-int NextLine(SubsetInput& s, MessageFn msg) {
-  int r = ReadTextLine(&s.in, &s.line);
-  if (r == kLineRead) return 0;
-  s.line.clear();
-  if (r == kLineTooLong) {
-    SendMessage(msg, kLevelError, "***ERROR: Line too long");
-    return -1;
-  }
-  return 2;
 }
 
 int DigitValue(char c) {
@@ -52,45 +29,55 @@ int DigitValue(char c) {
 
 }  // namespace
 
-int OpenSubsetInput(const char* name) {
-  SubsetInput& s = Input();
-  CloseSubsetInput();
+int SubsetInput::NextLine(MessageFn msg) {
+  std::string_view v;
+  int r = in_.Next(&v);
+  if (r == kLineRead) {
+    line_.assign(v);
+    return kValueFound;
+  }
+  line_.clear();
+  if (r == kLineTooLong) {
+    SendMessage(msg, kLevelError, "***ERROR: Line too long");
+    return kValueError;
+  }
+  return kValueEnd;
+}
+
+int OpenSubsetInput(SubsetInput* s, const char* name) {
+  CloseSubsetInput(s);
   int status = 0;
   platform::FileHandle h = platform::kInvalidHandle;
   int rc = OpenFileMode(name, kModeRead, &status, &h, "qvdf\\TbModSubset", __LINE__);
   if (rc != 0) return rc;
-  s.handle = h;
-  s.in.Reset(h);
-  s.line.clear();
-  s.current = false;
+  s->file_ = platform::File(h);
+  s->in_.Reset(h);
+  s->line_.clear();
+  s->current_ = false;
   return 0;
 }
 
-int CloseSubsetInput() {
-  SubsetInput& s = Input();
-  if (s.handle == platform::kInvalidHandle) return 0;
-  int rc = CloseFileHandle(s.handle, "qvdf\\TbModSubset", __LINE__);
-  s.handle = platform::kInvalidHandle;
-  s.in.Reset(platform::kInvalidHandle);
-  s.line.clear();
-  s.current = false;
+int CloseSubsetInput(SubsetInput* s) {
+  if (!s->IsOpen()) return 0;
+  int rc = CloseFileHandle(s->file_.release(), "qvdf\\TbModSubset", __LINE__);
+  s->in_.Reset(platform::kInvalidHandle);
+  s->line_.clear();
+  s->current_ = false;
   return rc;
 }
 
-bool SubsetInputOpen() { return Input().handle != platform::kInvalidHandle; }
-
-int GetSubsetValue(const char* key, char* buf, int size, MessageFn msg) {
-  SubsetInput& s = Input();
-  if (s.handle == platform::kInvalidHandle) return 2;
-  if (!s.current) {
-    int r = NextLine(s, msg);
+int GetSubsetValue(SubsetInput* in, const char* key, char* buf, int size, MessageFn msg) {
+  SubsetInput& s = *in;
+  if (!s.IsOpen()) return kValueEnd;
+  if (!s.current_) {
+    int r = s.NextLine(msg);
     if (r != 0) return r;
-    s.current = true;
+    s.current_ = true;
   }
-  while (IsPassedOver(s.line)) {
-    int r = NextLine(s, msg);
+  while (IsPassedOver(s.line_)) {
+    int r = s.NextLine(msg);
     if (r != 0) {
-      s.current = false;
+      s.current_ = false;
       return r;
     }
   }
@@ -100,22 +87,22 @@ int GetSubsetValue(const char* key, char* buf, int size, MessageFn msg) {
   // of the expected one still matches, as in the text tables.
   size_t valueStart = 0;
   if (key != nullptr && key[0] != '\0') {
-    size_t eq = s.line.find('=');
-    size_t n = eq == std::string::npos ? s.line.size() : eq;
-    if (TxtCompareNoCaseN(s.line.c_str(), key, n) != 0) return 1;
-    valueStart = eq == std::string::npos ? s.line.size() : eq + 1;
+    size_t eq = s.line_.find('=');
+    size_t n = eq == std::string::npos ? s.line_.size() : eq;
+    if (TxtCompareNoCaseN(s.line_.c_str(), key, n) != 0) return kValueOtherKey;
+    valueStart = eq == std::string::npos ? s.line_.size() : eq + 1;
   }
 
   // Files with LF line ends are as good as those with CR LF.
-  size_t end = s.line.find_first_of("\r\n", valueStart);
-  if (end == std::string::npos) end = s.line.size();
+  size_t end = s.line_.find_first_of("\r\n", valueStart);
+  if (end == std::string::npos) end = s.line_.size();
   size_t len = end - valueStart;
   if (size > 0) {
     if (len > static_cast<size_t>(size - 1)) len = static_cast<size_t>(size - 1);
-    std::memcpy(buf, s.line.data() + valueStart, len);
+    std::memcpy(buf, s.line_.data() + valueStart, len);
     buf[len] = '\0';
   }
-  s.current = false;
+  s.current_ = false;
   return 0;
 }
 

@@ -9,11 +9,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "qvdf/text/wordscan.h"
+#include "qvutil/wordscan.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 // First occurrence of pat in s, or null.
 const char* TxtFindSubstring(const char* s, const char* pat);
@@ -74,12 +71,6 @@ char* TakeSubfield(SubfieldCursor c, char* work, size_t cap);
 // per subfield.
 namespace textstr_inline {
 
-// High bit set in the lowest byte of w that is zero, high, or delim; bytes
-// above that one may be flagged falsely. Zero when no byte is.
-inline uint64_t StopBytes(uint64_t w, char delim) {
-  return wordscan::HasByte(w, delim) | wordscan::HasByte(w, '\0') | (w & wordscan::kHighs);
-}
-
 // Blanks and tabs, then an optional sign, within n bytes or up to a NUL;
 // returns the index after them.
 inline size_t SkipSignPrefix(const char* s, size_t n, bool* neg) {
@@ -137,38 +128,10 @@ inline int32_t Hex(const char* s, size_t n) {
 }  // namespace textstr_inline
 
 inline size_t TxtSpanN(const char* s, size_t n, char delim) {
-  using namespace textstr_inline;
-  size_t i = 0;
-  // Sixteen, then eight bytes at a time while they are plain ASCII; the
-  // first byte that stops the walk is the delimiter, a NUL, or a high byte.
-#if defined(__SSE2__)
-  const __m128i vd = _mm_set1_epi8(delim);
-  const __m128i vz = _mm_setzero_si128();
-  for (; i + 16 <= n; i += 16) {
-    __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-    __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(w, vd), _mm_cmpeq_epi8(w, vz)), w);
-    unsigned stop = static_cast<unsigned>(_mm_movemask_epi8(hit));
-    if (stop != 0) {
-      i += static_cast<size_t>(__builtin_ctz(stop));
-      return static_cast<unsigned char>(s[i]) < 0x80 ? i : TxtSpanFrom(s, n, i, delim);
-    }
-  }
-#endif
-  for (; i + 8 <= n; i += 8) {
-    uint64_t w;
-    std::memcpy(&w, s + i, 8);
-    uint64_t stop = StopBytes(w, delim);
-    if (stop != 0) {
-      i += static_cast<size_t>(__builtin_ctzll(stop)) >> 3;
-      return static_cast<unsigned char>(s[i]) < 0x80 ? i : TxtSpanFrom(s, n, i, delim);
-    }
-  }
-  for (; i < n; ++i) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c >= 0x80) return TxtSpanFrom(s, n, i, delim);
-    if (c == static_cast<unsigned char>(delim) || c == 0) return i;
-  }
-  return n;
+  // Many bytes at a time while they are plain ASCII; the first byte that
+  // stops the walk is the delimiter, a NUL, or a high byte.
+  size_t i = wordscan::PlainBytes(s, n, delim, '\0', delim, '\0');
+  return i < n && static_cast<unsigned char>(s[i]) >= 0x80 ? TxtSpanFrom(s, n, i, delim) : i;
 }
 
 inline int32_t ParseDecimal(std::string_view s) { return textstr_inline::Decimal(s.data(), s.size()); }

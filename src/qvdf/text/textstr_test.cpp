@@ -10,21 +10,15 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "testenv.h"
 
 namespace {
 
-// Code page 932 lead bytes, installed for the tests that need them.
-class Cp932Env : public platform::EnvWrapper {
- public:
-  Cp932Env() : EnvWrapper(platform::Env::Get()) {}
-  bool IsLeadByte(unsigned char c) override { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-};
-
+// The shared test environment in code page 932.
 class DoubleByteTest : public ::testing::Test {
  protected:
-  void SetUp() override { platform::Env::SetForTesting(&env_); }
-  void TearDown() override { platform::Env::SetForTesting(nullptr); }
-  Cp932Env env_;
+  void SetUp() override { env_.SetCodePage(932); }
+  testenv::TestEnv env_;
 };
 
 // Lead byte 0x81 with trail bytes that equal "," and "^".

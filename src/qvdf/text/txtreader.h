@@ -1,38 +1,59 @@
-// The text-table reader: opens a .txt, then reads records through any
-// GetValueFn (text, resource script or module form) into a table.
+// The text-table reader: a .txt input, and ReadTxtTable, which reads the
+// records of a text table through any value source (text file, resource
+// script, module) into a table.
 #pragma once
 
+#include <string_view>
+
+#include "platform/platform.h"
 #include "qvdf/store/tabledb.h"
-#include "qvdf/text/lineread.h"
+#include "qvdf/text/getvalue.h"
+#include "qvutil/fileio.h"
 #include "qvutil/types.h"
 
-// Opens a .txt input of version 2, 3 or 4 and restarts the reader state:
-// 0 with *getter set, or 9 after "File \"name\" not found." or
-// "Unable to open file name".
-int OpenTxtInput(int version, const char* name, GetValueFn* getter, MessageFn msg);
-// Reads every block through getter into db, adding or replacing records:
-// 0; a record reader's nonzero result; -1 when the getter failed; or 4 for a
+// A .txt input: its lines through the shared value getter.
+class TxtInput : public LineSource {
+ public:
+  // Opens a .txt of version 2, 3 or 4 with the reader state started
+  // afresh: 0, or 9 after "File \"name\" not found." or "Unable to open
+  // file name". The file is closed when the TxtInput goes.
+  friend int OpenTxtInput(TxtInput* in, int version, const char* name, MessageFn msg);
+  // Closes the file; always 0 ("Error c closing name" when that failed).
+  friend int CloseTxtInput(TxtInput* in, const char* name, MessageFn msg);
+
+ protected:
+  // A line longer than kMaxLineLength fails the read after "***ERROR: Line
+  // too long"; a 0x1A at the start of a line ends the input.
+  int NextLine(std::string_view* line, MessageFn msg) override;
+
+ private:
+  platform::File file_;
+  LineReader in_;
+  bool ended_ = false;
+  bool failed_ = false;
+};
+
+int OpenTxtInput(TxtInput* in, int version, const char* name, MessageFn msg);
+int CloseTxtInput(TxtInput* in, const char* name, MessageFn msg);
+
+// Reads every block through src into db, adding or replacing records: 0; a
+// record reader's nonzero result; -1 when the source failed; or 4 for a
 // missing block line. Every stop ends with "Processing aborted due to error
 // code " + the result (0 for a missing block line).
-int ReadTxtTable(TableDb* db, GetValueFn getter, MessageFn msg);
-// Closes the .txt input; always 0 ("Error c closing name" when the close
-// failed).
-int CloseTxtInput(const char* name, MessageFn msg);
-
-// The value getter of .txt files (see GetValueFn). -1 after "***ERROR: Line
-// too long" for a line longer than kMaxLineLength.
-int GetTxtValue(const char* key, char* buf, int size, MessageFn msg);
+int ReadTxtTable(TableDb* db, ValueSource& src, MessageFn msg);
+// The same through a plain getter, read as a table of `version`.
+int ReadTxtTable(TableDb* db, GetValueFn getter, int version, MessageFn msg);
 
 // Record readers, each for one group of lines. 0 on success; -1 after a
 // level-100 message for a bad or missing value; a store code after its
 // "***ERROR: code " message when deleting the old or adding the new record
 // failed; the character-map reader returns 12, silently, when its buffer
 // cannot be had.
-int QVTBUGetText3System(TableDb* db, GetValueFn getter, MessageFn msg);
+int QVTBUGetText3System(TableDb* db, ValueSource& src, MessageFn msg);
 // Reads SECTION line i into section i of rec, whose buffer holds it: 0 or -1.
-int QVTBUGetText3Section(SystemRecord* rec, int i, GetValueFn getter, MessageFn msg);
-int QVTBUGetText3FieldList(TableDb* db, GetValueFn getter, MessageFn msg);
+int QVTBUGetText3Section(SystemRecord* rec, int i, ValueSource& src, MessageFn msg);
+int QVTBUGetText3FieldList(TableDb* db, ValueSource& src, MessageFn msg);
 // Reads FIELD line j of its list into f: 0 or -1.
-int QVTBUGetText3Field(int j, FieldRecord* f, GetValueFn getter, MessageFn msg);
-int QVTBUGetText3FieldMap(TableDb* db, GetValueFn getter, MessageFn msg);
-int QVTBUGetText3CharMap(TableDb* db, GetValueFn getter, MessageFn msg);
+int QVTBUGetText3Field(int j, FieldRecord* f, ValueSource& src, MessageFn msg);
+int QVTBUGetText3FieldMap(TableDb* db, ValueSource& src, MessageFn msg);
+int QVTBUGetText3CharMap(TableDb* db, ValueSource& src, MessageFn msg);

@@ -10,6 +10,7 @@
 #include "qvdf/text/textstr.h"
 #include "qvdf/text/txtreader.h"
 #include "qvdf/text/txtreader_internal.h"
+#include "qvutil/status.h"
 
 using namespace txtread;
 
@@ -21,9 +22,9 @@ constexpr int kMaxFields = 32767;
 // The stored list's section ID, or -1 when it cannot be read.
 int StoredSectionId(TableDb* db, int id) {
   int size = GetFieldListSize(db, id);
-  if (size < kFieldListFixedSize) return -1;
+  if (size < kFieldListFixedSize) return kFailed;
   std::vector<char> buf(static_cast<size_t>(size));
-  if (ReadFieldList(db, id, buf.data(), size) != 0) return -1;
+  if (ReadFieldList(db, id, buf.data(), size) != 0) return kFailed;
   FieldListRecord head;
   std::memcpy(&head, buf.data(), sizeof head);
   return head.nSectionID;
@@ -46,31 +47,31 @@ void CaretsToCommas(char* s) {
 
 }  // namespace
 
-int QVTBUGetText3FieldList(TableDb* db, GetValueFn getter, MessageFn msg) {
-  TxtReaderState& st = TxtState();
+int QVTBUGetText3FieldList(TableDb* db, ValueSource& getter, MessageFn msg) {
+  TxtReaderState& st = getter.state;
   ValueBuffer v;
-  if (Require(getter, "LISTID", "field list LISTID", &v, msg) != 0) return -1;
+  if (Require(getter, "LISTID", "field list LISTID", &v, msg) != 0) return kFailed;
   const int id = ParseDecimal(v.view());
   const int before = st.fieldListOrdinal++;
   if (!(id > before)) return Fail(msg, "***ERROR: Field list ID out of sequence");
 
-  if (Require(getter, "APP", "APP", &v, msg) != 0) return -1;
+  if (Require(getter, "APP", "APP", &v, msg) != 0) return kFailed;
   const uint16_t app = static_cast<uint16_t>(ParseDecimal(v.view()));
   if (app == 0) return Fail(msg, "***ERROR: Invalid application ID");
   if (!SystemExists(db, app)) return Fail(msg, "***Error: System " + Num(app) + " is undefined");
 
   uint16_t secId = 0;
   Fetch got = FetchValue(getter, "SECID", &v, msg);
-  if (got == Fetch::kFailed) return -1;
+  if (got == Fetch::kFailed) return kFailed;
   if (got == Fetch::kFound) secId = static_cast<uint16_t>(ParseDecimal(v.view()));
 
-  if (Require(getter, "SECTYPE", "SECTYPE", &v, msg) != 0) return -1;
+  if (Require(getter, "SECTYPE", "SECTYPE", &v, msg) != 0) return kFailed;
   const uint16_t secType = static_cast<uint16_t>(ParseDecimal(v.view()));
-  if (Require(getter, "NAME", "NAME", &v, msg) != 0) return -1;
+  if (Require(getter, "NAME", "NAME", &v, msg) != 0) return kFailed;
   FieldListRecord head{};
   CopyTextChecked(head.szName, 65, v.view(), "Field list name", msg);
 
-  if (Require(getter, "COUNT", "COUNT", &v, msg) != 0) return -1;
+  if (Require(getter, "COUNT", "COUNT", &v, msg) != 0) return kFailed;
   // A list without fields is what an alias is; it reads back as written.
   const int32_t count = ParseDecimal(v.view());
   if (count < 0 || count > kMaxFields) return Fail(msg, "***ERROR: Invalid COUNT record");
@@ -92,7 +93,7 @@ int QVTBUGetText3FieldList(TableDb* db, GetValueFn getter, MessageFn msg) {
   std::memcpy(rec->szName, head.szName, sizeof rec->szName);
 
   for (int j = 0; j < count; ++j)
-    if (QVTBUGetText3Field(j, ListFields(rec) + j, getter, msg) != 0) return -1;
+    if (QVTBUGetText3Field(j, ListFields(rec) + j, getter, msg) != 0) return kFailed;
 
   if (FieldListExists(db, id)) {
     if (GetFieldListApp(db, id) != app || GetFieldListSecType(db, id) != secType ||
@@ -117,12 +118,12 @@ int QVTBUGetText3FieldList(TableDb* db, GetValueFn getter, MessageFn msg) {
   return 0;
 }
 
-int QVTBUGetText3Field(int j, FieldRecord* f, GetValueFn getter, MessageFn msg) {
+int QVTBUGetText3Field(int j, FieldRecord* f, ValueSource& getter, MessageFn msg) {
   // Cleared whole here, so the texts below are copied without their padding.
   ZeroRecord(f, sizeof *f);
   f->nAux = -1;
   ValueBuffer v;
-  if (Require(getter, "FIELD", "FIELD", &v, msg) != 0) return -1;
+  if (Require(getter, "FIELD", "FIELD", &v, msg) != 0) return kFailed;
 
   Subfields sf(v.view());
   const int32_t number = ParseDecimal(sf.Next());
@@ -143,10 +144,10 @@ int QVTBUGetText3Field(int j, FieldRecord* f, GetValueFn getter, MessageFn msg) 
   if (MessageWanted(msg, kLevelDetail))
     (Msg("      Field ") << number << ": " << f->szName).Send(msg, kLevelDetail);
 
-  TxtReaderState& st = TxtState();
+  TxtReaderState& st = getter.state;
   const int16_t item = static_cast<int16_t>(ParseDecimal(sf.Next()));
-  if (item != 1 && item != st.lastItem + 1) return Fail(msg, "***ERROR: Item number out of sequence");
-  st.lastItem = item;
+  if (item != 1 && item != TxtReaderState::lastItem + 1) return Fail(msg, "***ERROR: Item number out of sequence");
+  TxtReaderState::lastItem = item;
   f->nItem = item;
 
   s = sf.Next();

@@ -10,9 +10,11 @@
 #include <string>
 #include <string_view>
 
-#include "qvdf/text/lineread.h"
+#include "qvdf/text/getvalue.h"
+#include "qvutil/fileio.h"
 #include "qvdf/text/textstr.h"
 #include "qvutil/types.h"
+#include "qvutil/status.h"
 
 namespace txtread {
 
@@ -42,7 +44,7 @@ enum class Fetch { kFound, kAbsent, kFailed };
 // Asks the getter for key. kFound: the value is in buf; kAbsent: the next
 // record line has another key or there is none; kFailed: the getter has
 // reported a failure and the read must stop.
-Fetch FetchValue(GetValueFn getter, const char* key, ValueBuffer* buf, MessageFn msg);
+Fetch FetchValue(ValueSource& getter, const char* key, ValueBuffer* buf, MessageFn msg);
 
 inline void Send(MessageFn msg, int level, const std::string& text) {
   SendMessage(msg, level, text.c_str());
@@ -50,7 +52,7 @@ inline void Send(MessageFn msg, int level, const std::string& text) {
 // Sends text at level 100 and returns -1, the record readers' failure.
 inline int Fail(MessageFn msg, const std::string& text) {
   Send(msg, kLevelError, text);
-  return -1;
+  return kFailed;
 }
 
 inline std::string Num(long long v) { return std::to_string(v); }
@@ -73,7 +75,7 @@ class Msg {
 
 // Fetches a required key: 0 with the value in buf; -1 when it is absent,
 // after "***ERROR: Expected " + what + " record", or when the getter failed.
-int Require(GetValueFn getter, const char* key, const char* what, ValueBuffer* buf, MessageFn msg);
+int Require(ValueSource& getter, const char* key, const char* what, ValueBuffer* buf, MessageFn msg);
 
 // Walks the comma-separated subfields of a value (which holds no NUL),
 // handing each out as a view into it. The separators are found 64 bytes at

@@ -7,6 +7,7 @@
 #include "qvdf/text/txtreader.h"
 #include "qvdf/text/txtreader_internal.h"
 #include "qvutil/mem.h"
+#include "qvutil/status.h"
 
 using namespace txtread;
 
@@ -101,31 +102,31 @@ void ReadMapEntries(std::string_view value, int count, int targetCount, FieldMap
 
 }  // namespace
 
-int QVTBUGetText3FieldMap(TableDb* db, GetValueFn getter, MessageFn msg) {
-  TxtReaderState& st = TxtState();
+int QVTBUGetText3FieldMap(TableDb* db, ValueSource& getter, MessageFn msg) {
+  TxtReaderState& st = getter.state;
   ValueBuffer v;
-  if (Require(getter, "MAPID", "MAPID", &v, msg) != 0) return -1;
+  if (Require(getter, "MAPID", "MAPID", &v, msg) != 0) return kFailed;
   const int id = ParseDecimal(v.view());
   if (id <= 0) return Fail(msg, "***ERROR: Invalid map ID");
   if (id <= st.lastMapId) return Fail(msg, "***ERROR: Map ID out of sequence");
   st.lastMapId = id;
 
-  if (Require(getter, "SECTYPE", "SECTYPE", &v, msg) != 0) return -1;
+  if (Require(getter, "SECTYPE", "SECTYPE", &v, msg) != 0) return kFailed;
   const int secType = ParseDecimal(v.view());
   if (secType < 0 || secType > 9) return Fail(msg, "***ERROR: Invalid section type");
-  if (Require(getter, "NAME", "NAME", &v, msg) != 0) return -1;
+  if (Require(getter, "NAME", "NAME", &v, msg) != 0) return kFailed;
   FieldMapRecord head{};
   CopyTextChecked(head.szName, 64, v.view(), "Field map name", msg);
-  if (Require(getter, "ATTRIBS", "ATTRIB", &v, msg) != 0) return -1;
+  if (Require(getter, "ATTRIBS", "ATTRIB", &v, msg) != 0) return kFailed;
   const uint32_t attribs = static_cast<uint32_t>(ParseDecimal(v.view()));
 
   Endpoint src, dst;
-  if (Require(getter, "SOURCE", "SOURCE", &v, msg) != 0) return -1;
-  if (ReadEndpoint(db, v.c_str(), "source", &src, msg) != 0) return -1;
-  if (Require(getter, "TARGET", "TARGET", &v, msg) != 0) return -1;
-  if (ReadEndpoint(db, v.c_str(), "target", &dst, msg) != 0) return -1;
+  if (Require(getter, "SOURCE", "SOURCE", &v, msg) != 0) return kFailed;
+  if (ReadEndpoint(db, v.c_str(), "source", &src, msg) != 0) return kFailed;
+  if (Require(getter, "TARGET", "TARGET", &v, msg) != 0) return kFailed;
+  if (ReadEndpoint(db, v.c_str(), "target", &dst, msg) != 0) return kFailed;
 
-  if (Require(getter, "COUNT", "COUNT", &v, msg) != 0) return -1;
+  if (Require(getter, "COUNT", "COUNT", &v, msg) != 0) return kFailed;
   const int count = GetFieldListCount(db, src.list);
   if (ParseDecimal(v.view()) != count || count < 0)
     return Fail(msg, "***ERROR: Field count conflicts with source field list");
@@ -141,7 +142,7 @@ int QVTBUGetText3FieldMap(TableDb* db, GetValueFn getter, MessageFn msg) {
   std::memcpy(rec->szName, head.szName, sizeof rec->szName);
   rec->dwAttribs = attribs;
 
-  if (Require(getter, "MAP", "MAP", &v, msg) != 0) return -1;
+  if (Require(getter, "MAP", "MAP", &v, msg) != 0) return kFailed;
   ReadMapEntries(v.view(), count, targetCount, rec, msg);
 
   ConfigRecord cfg{};
@@ -170,10 +171,10 @@ int QVTBUGetText3FieldMap(TableDb* db, GetValueFn getter, MessageFn msg) {
   return 0;
 }
 
-int QVTBUGetText3CharMap(TableDb* db, GetValueFn getter, MessageFn msg) {
-  TxtReaderState& st = TxtState();
+int QVTBUGetText3CharMap(TableDb* db, ValueSource& getter, MessageFn msg) {
+  TxtReaderState& st = getter.state;
   ValueBuffer v;
-  if (Require(getter, "CHARMAP", "CHARMAP", &v, msg) != 0) return -1;
+  if (Require(getter, "CHARMAP", "CHARMAP", &v, msg) != 0) return kFailed;
 
   Subfields sf(v.view());
   std::string_view s = sf.Next();
@@ -197,7 +198,7 @@ int QVTBUGetText3CharMap(TableDb* db, GetValueFn getter, MessageFn msg) {
 
   MemBlock block;
   const size_t size = static_cast<size_t>(nChars) + 69;
-  if (!block.Alloc(size)) return 12;
+  if (!block.Alloc(size)) return kErrNoMemory;
   std::memset(block.get(), 0, size);
   auto* rec = block.as<CharMapRecord>();
   rec->nChars = static_cast<uint16_t>(nChars);
@@ -205,7 +206,7 @@ int QVTBUGetText3CharMap(TableDb* db, GetValueFn getter, MessageFn msg) {
   CopyTextChecked(rec->szName, sizeof rec->szName, name, "CharMap name", msg);
 
   for (int r = 0; r < 16; ++r) {
-    if (Require(getter, "COL", "COL", &v, msg) != 0) return -1;
+    if (Require(getter, "COL", "COL", &v, msg) != 0) return kFailed;
     Subfields col(v.view());
     s = col.Next();
     if (s.empty()) return Fail(msg, "***ERROR: Missing column number");

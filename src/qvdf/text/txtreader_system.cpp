@@ -7,6 +7,7 @@
 #include "qvdf/text/textstr.h"
 #include "qvdf/text/txtreader.h"
 #include "qvdf/text/txtreader_internal.h"
+#include "qvutil/status.h"
 
 using namespace txtread;
 
@@ -132,24 +133,24 @@ void ReadSystemEx3(std::string_view value, SystemRecord* r, MessageFn msg) {
 }
 
 // The three optional SYSTEMEX lines of a version-4 system. -1 after a failure.
-int ReadSystemEx(SystemRecord* r, GetValueFn getter, MessageFn msg) {
+int ReadSystemEx(SystemRecord* r, ValueSource& getter, MessageFn msg) {
   ValueBuffer v;
   Fetch got = FetchValue(getter, "SYSTEMEX1", &v, msg);
-  if (got == Fetch::kFailed) return -1;
+  if (got == Fetch::kFailed) return kFailed;
   if (got == Fetch::kAbsent)
     Send(msg, kLevelWarning, "***WARNING: Expected SYSTEMEX1 record in a version 4 file");
   else if (ReadSystemEx1(v.view(), r, msg) != 0)
-    return -1;
+    return kFailed;
 
   got = FetchValue(getter, "SYSTEMEX2", &v, msg);
-  if (got == Fetch::kFailed) return -1;
+  if (got == Fetch::kFailed) return kFailed;
   if (got == Fetch::kAbsent)
     Send(msg, kLevelWarning, "***WARNING: Expected SYSTEMEX2 record in a version 4 file");
   else if (ReadSystemEx2(v.view(), r, msg) != 0)
-    return -1;
+    return kFailed;
 
   got = FetchValue(getter, "SYSTEMEX3", &v, msg);
-  if (got == Fetch::kFailed) return -1;
+  if (got == Fetch::kFailed) return kFailed;
   if (got == Fetch::kAbsent)
     Send(msg, kLevelWarning, "***WARNING: Expected SYSTEMEX3 record in a version 4 file");
   else
@@ -159,17 +160,17 @@ int ReadSystemEx(SystemRecord* r, GetValueFn getter, MessageFn msg) {
 
 }  // namespace
 
-int QVTBUGetText3System(TableDb* db, GetValueFn getter, MessageFn msg) {
+int QVTBUGetText3System(TableDb* db, ValueSource& getter, MessageFn msg) {
   ValueBuffer v;
   Fetch got = FetchValue(getter, "SYSTEM", &v, msg);
-  if (got == Fetch::kFailed) return -1;
+  if (got == Fetch::kFailed) return kFailed;
   if (got == Fetch::kAbsent) return Fail(msg, "***ERROR: Expected SYSTEM record");
 
   std::unique_ptr<char[]> buf = ZeroedBuffer(kSystemBufferSize);
   if (!buf) return Fail(msg, kNoSystemMemory);
   auto* rec = reinterpret_cast<SystemRecord*>(buf.get());
-  if (ReadSystemLine(v.view(), rec, msg) != 0) return -1;
-  if (TxtState().version >= 4 && ReadSystemEx(rec, getter, msg) != 0) return -1;
+  if (ReadSystemLine(v.view(), rec, msg) != 0) return kFailed;
+  if (getter.state.version >= 4 && ReadSystemEx(rec, getter, msg) != 0) return kFailed;
 
   // One count sizes the buffer, drives the loop and is stored.
   const int nSections = rec->nSections;
@@ -181,7 +182,7 @@ int QVTBUGetText3System(TableDb* db, GetValueFn getter, MessageFn msg) {
   rec = reinterpret_cast<SystemRecord*>(buf.get());
 
   for (int i = 0; i < nSections; ++i)
-    if (QVTBUGetText3Section(rec, i, getter, msg) != 0) return -1;
+    if (QVTBUGetText3Section(rec, i, getter, msg) != 0) return kFailed;
 
   const int id = rec->nSystemID;
   if (SystemExists(db, id)) {
@@ -199,12 +200,12 @@ int QVTBUGetText3System(TableDb* db, GetValueFn getter, MessageFn msg) {
   return 0;
 }
 
-int QVTBUGetText3Section(SystemRecord* rec, int i, GetValueFn getter, MessageFn msg) {
+int QVTBUGetText3Section(SystemRecord* rec, int i, ValueSource& getter, MessageFn msg) {
   SectionRecord* sec = SystemSections(rec) + i;
   std::memset(sec, 0, sizeof *sec);
   ValueBuffer v;
   Fetch got = FetchValue(getter, "SECTION", &v, msg);
-  if (got == Fetch::kFailed) return -1;
+  if (got == Fetch::kFailed) return kFailed;
   if (got == Fetch::kAbsent) return Fail(msg, "***ERROR: Expected SECTION record");
 
   Subfields sf(v.view());

@@ -6,13 +6,11 @@
 #include <new>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "platform/platform.h"
 #include "qvdf/text/textstr.h"
 #include "qvdf/text/txtreader_internal.h"
+#include "qvutil/status.h"
 
 namespace txtread {
 
@@ -46,16 +44,16 @@ ValueBuffer::~ValueBuffer() {
   }
 }
 
-Fetch FetchValue(GetValueFn getter, const char* key, ValueBuffer* buf, MessageFn msg) {
-  int r = getter(key, buf->data(), buf->size(), msg);
+Fetch FetchValue(ValueSource& getter, const char* key, ValueBuffer* buf, MessageFn msg) {
+  int r = getter.GetValue(key, buf->data(), buf->size(), msg);
   if (r == kValueFound) return Fetch::kFound;
   if (r == kValueOtherKey || r == kValueEnd) return Fetch::kAbsent;
   return Fetch::kFailed;
 }
 
-int Require(GetValueFn getter, const char* key, const char* what, ValueBuffer* buf, MessageFn msg) {
+int Require(ValueSource& getter, const char* key, const char* what, ValueBuffer* buf, MessageFn msg) {
   Fetch got = FetchValue(getter, key, buf, msg);
-  if (got == Fetch::kFailed) return -1;
+  if (got == Fetch::kFailed) return kFailed;
   if (got == Fetch::kAbsent) return Fail(msg, std::string("***ERROR: Expected ") + what + " record");
   return 0;
 }
@@ -106,27 +104,7 @@ void Subfields::LoadWindow() {
   const size_t m = n_ - win_ < 64 ? n_ - win_ : 64;
   uint64_t commas = 0;
   uint64_t highs = 0;
-#if defined(__SSE2__)
-  // The last, short window is read from a zero-padded copy.
-  alignas(16) char pad[64];
-  const char* src = p;
-  if (m < 64) {
-    std::memset(pad, 0, sizeof pad);
-    std::memcpy(pad, p, m);
-    src = pad;
-  }
-  const __m128i comma = _mm_set1_epi8(',');
-  for (int k = 0; k < 4; ++k) {
-    __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16 * k));
-    commas |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(w, comma)))) << (16 * k);
-    highs |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(w))) << (16 * k);
-  }
-#else
-  for (size_t k = 0; k < m; ++k) {
-    if (p[k] == ',') commas |= uint64_t{1} << k;
-    if (static_cast<unsigned char>(p[k]) >= 0x80) highs |= uint64_t{1} << k;
-  }
-#endif
+  wordscan::ByteMasks64(p, m, ',', &commas, &highs);
   if (highs == 0 && !trail_) {
     mask_ = commas;
     return;

@@ -11,8 +11,9 @@
 
 #include "qvdf/store/store.h"
 #include "qvdf/text/txtwriter_impl.h"
-#include "qvdf/text/wordscan.h"
+#include "qvutil/wordscan.h"
 #include "qvutil/options.h"
+#include "qvutil/status.h"
 
 namespace txtw {
 namespace {
@@ -21,55 +22,23 @@ constexpr size_t kChunk = 1024 * 1024;
 
 }  // namespace
 
-WriterState g_writer;
-
-bool Sink::Open(const char* name) {
+bool Writer::Open(const char* name) {
   if (IsOpen()) Close();
-  failed_ = false;
-  len_ = line_ = 0;
   int status = 0;
   platform::FileHandle h = platform::kInvalidHandle;
-  if (OpenFileMode(name, kModeWrite, &status, &h, "qvdf\\tbwritetxt", 40) != 0) {
-    h_ = platform::kInvalidHandle;
-    return false;
-  }
-  h_ = h;
+  if (OpenFileMode(name, kModeWrite, &status, &h, "qvdf\\tbwritetxt", 40) != 0) return false;
+  file_ = platform::File(h);
+  out_.Start(h);
+  lineStart_ = 0;
   return true;
 }
 
-void Sink::Grow(size_t n) {
-  size_t want = cap_ ? cap_ * 2 : kChunk + 4096;
-  if (want < len_ + n) want = len_ + n;
-  std::unique_ptr<char[]> bigger(new char[want]);
-  if (len_) std::memcpy(bigger.get(), buf_.get(), len_);
-  buf_ = std::move(bigger);
-  cap_ = want;
-}
-
-void Sink::EndLine() {
-  char* d = Room(2);
-  d[0] = '\r';
-  d[1] = '\n';
-  Commit(d + 2);
-  line_ = len_;
-  if (len_ >= kChunk) Flush();
-}
-
-void Sink::Flush() {
-  // The buffer that comes back (none at first) is grown by the next Room.
-  if (!failed_ && IsOpen() && len_ > 0 && !behind_.Pass(h_, &buf_, &cap_, len_)) failed_ = true;
-  len_ = line_ = 0;
-}
-
-bool Sink::Close() {
+bool Writer::Close() {
   if (!IsOpen()) return false;
-  len_ = line_;  // a line never ended is not written
-  Flush();
-  if (!behind_.Wait()) failed_ = true;
-  if (CloseFileHandle(h_, "qvdf\\tbwritetxt", 72) != 0) failed_ = true;
-  h_ = platform::kInvalidHandle;
-  bool ok = !failed_;
-  failed_ = false;
+  out_.Truncate(lineStart_);  // a line never ended is not written
+  bool ok = out_.Finish();
+  if (CloseFileHandle(file_.release(), "qvdf\\tbwritetxt", 72) != 0) ok = false;
+  out_.Start(platform::kInvalidHandle);
   return ok;
 }
 
@@ -129,35 +98,26 @@ char* PutInt(char* d, int64_t v) {
 
 char* PutHex(char* d, uint32_t v) { return std::to_chars(d, d + 8, v, 16).ptr; }
 
-void AddInt(int64_t v) {
-  Sink& o = g_writer.out;
-  o.Commit(PutInt(o.Room(kIntRoom), v));
-}
 
-void AddHex(uint32_t v) {
-  Sink& o = g_writer.out;
-  o.Commit(PutHex(o.Room(kHexRoom), v));
-}
 
-void WarnLongLine() {
-  WriterState& s = State();
-  if (!s.msg) return;
-  std::string_view line = s.out.Line();
+void Writer::WarnLongLine() {
+  if (!msg) return;
+  std::string_view line = out_.HeldFrom(lineStart_);
   size_t eq = line.find('=');
   std::string m = "***WARNING: Line longer than 509 characters: ";
   m.append(line.substr(0, eq));
-  s.msg(kLevelWarning, m.c_str());
+  msg(kLevelWarning, m.c_str());
 }
 
-void Separator() {
+void Writer::Separator() {
   Line(
       "#------------------------------------------------------------"
       "------------------");
 }
 
-void Send(int level, const std::string& text) { SendMessage(State().msg, level, text.c_str()); }
+void Writer::Send(int level, const std::string& text) { SendMessage(msg, level, text.c_str()); }
 
-void Note(int level, const std::string& text) {
+void Writer::Note(int level, const std::string& text) {
   Send(level, text);
   Line(text);
 }
@@ -188,10 +148,10 @@ bool Writable(const char* field, size_t width) {
   return true;
 }
 
-int Unwritable(const char* kind, int key) {
+int Writer::Unwritable(const char* kind, int key) {
   Send(kLevelError, std::string("***ERROR: Value cannot be written as text in ") + kind + " " +
                         std::to_string(key));
-  return 4;
+  return kErrBadFormat;
 }
 
 bool RecordBuffer::Reserve(size_t n) {
@@ -209,20 +169,19 @@ int LengthFailure(TableDb* db) {
 
 namespace {
 
-void ClearNames() { std::vector<SystemNames>().swap(State().names); }
+void ClearNames(Writer& w) { std::vector<SystemNames>().swap(w.names); }
 
-void WriteHeader(TableDb* db) {
-  WriterState& s = State();
+void WriteHeader(TableDb* db, Writer& s) {
   std::string ver = std::to_string(s.version);
   std::string lbm = std::to_string(static_cast<int16_t>(GetLastBaseMap(db)));
-  Send(kLevelStep, "QVTB file version:  " + ver);
-  Send(kLevelProgress, "QVTB last base map:  " + lbm);
-  Line("# QVTB file version:  " + ver);
-  Line("# QVTB last base map:  " + lbm);
-  Line("# Number of systems:  " + std::to_string(CountSystems(db)));
-  Line("# Number of field lists:  " + std::to_string(CountFieldLists(db)));
-  Line("# Number of field maps:  " + std::to_string(CountFieldMaps(db)));
-  Line("# Number of CharMaps:  " + std::to_string(CountCharMaps(db)));
+  s.Send(kLevelStep, "QVTB file version:  " + ver);
+  s.Send(kLevelProgress, "QVTB last base map:  " + lbm);
+  s.Line("# QVTB file version:  " + ver);
+  s.Line("# QVTB last base map:  " + lbm);
+  s.Line("# Number of systems:  " + std::to_string(CountSystems(db)));
+  s.Line("# Number of field lists:  " + std::to_string(CountFieldLists(db)));
+  s.Line("# Number of field maps:  " + std::to_string(CountFieldMaps(db)));
+  s.Line("# Number of CharMaps:  " + std::to_string(CountCharMaps(db)));
   static const char* const kSizes[] = {
       "# System record size: 1536", "# Section record size: 276", "# Field list record size: 240",
       "# Field record size: 164",   "# Config. record size: 20",  "# Field map record size: 76",
@@ -230,42 +189,41 @@ void WriteHeader(TableDb* db) {
   };
   std::string all;
   for (const char* l : kSizes) {
-    Line(l);
+    s.Line(l);
     if (!all.empty()) all.push_back('\n');
     all.append(l);
   }
-  Send(kLevelDetail, all);
+  s.Send(kLevelDetail, all);
 }
 
-void WriteTableBlock(TableDb* db) {
-  WriterState& s = State();
-  Separator();
-  Line("TYPE=TABLE");
-  Begin("MAINSYSTEM=");
-  AddInt(GetMainSystem(db));
-  Emit();
-  Begin("MAINCLASS=");
-  AddInt(GetMainClass(db));
-  Emit();
-  Begin("PRODUCTID=");
-  AddInt(static_cast<int32_t>(GetProductID(db)));
-  Emit();
-  Begin("BUNDLEDFLAG=");
-  AddInt(GetBundledFlag(db));
-  Emit();
-  Begin("ENABLEDPRODUCTS=8");
+void WriteTableBlock(TableDb* db, Writer& s) {
+  s.Separator();
+  s.Line("TYPE=TABLE");
+  s.Begin("MAINSYSTEM=");
+  s.AddInt(GetMainSystem(db));
+  s.Emit();
+  s.Begin("MAINCLASS=");
+  s.AddInt(GetMainClass(db));
+  s.Emit();
+  s.Begin("PRODUCTID=");
+  s.AddInt(static_cast<int32_t>(GetProductID(db)));
+  s.Emit();
+  s.Begin("BUNDLEDFLAG=");
+  s.AddInt(GetBundledFlag(db));
+  s.Emit();
+  s.Begin("ENABLEDPRODUCTS=8");
   for (uint32_t w : s.enabled) {
-    Add("L,0X");
-    AddHex(w);
+    s.Add("L,0X");
+    s.AddHex(w);
   }
-  Add("L");
-  Emit();
+  s.Add("L");
+  s.Emit();
 }
 
 struct Block {
   const char* count_label;
   const char* failure;
-  int (*write)(TableDb*);
+  int (*write)(TableDb*, Writer&);
   int (*count)(TableDb*);
 };
 
@@ -274,26 +232,29 @@ struct Block {
 
 using namespace txtw;
 
-int OpenTxtOutput(int version, const char* name, MessageFn msg) {
-  WriterState& s = State();
+TxtOutput::TxtOutput() : w_(std::make_unique<Writer>()) {}
+TxtOutput::~TxtOutput() = default;
+
+int OpenTxtOutput(TxtOutput* out, int version, const char* name, MessageFn msg) {
+  Writer& s = out->writer();
   s.msg = msg;
-  if (!s.out.Open(name)) {
+  if (!s.Open(name)) {
     SendMessage(msg, kLevelError, (std::string("Unable to open file ") + name).c_str());
-    return 9;
+    return kErrNotFound;
   }
   s.version = version;
   std::string text = std::string("QVTB file name:  ") + name;
-  Send(kLevelStep, text);
-  Line("# " + text);
+  s.Send(kLevelStep, text);
+  s.Line("# " + text);
   return 0;
 }
 
-int WriteTxtTable(TableDb* db, MessageFn msg) {
-  WriterState& s = State();
+int WriteTxtTable(TableDb* db, TxtOutput* out, MessageFn msg) {
+  Writer& s = out->writer();
   s.msg = msg;
-  if (!s.out.IsOpen()) return 9;
+  if (!s.IsOpen()) return kErrNotFound;
   for (uint32_t& w : s.enabled) w = 0;
-  ClearNames();
+  ClearNames(s);
   static const Block kBlocks[] = {
       {" Number of systems:  ", " logging system records", WriteSystems, CountSystems},
       {" Number of field lists:  ", " logging field list records", WriteFieldLists,
@@ -302,41 +263,41 @@ int WriteTxtTable(TableDb* db, MessageFn msg) {
       {" Number of CharMaps:  ", " logging CharMap records", WriteCharMaps, CountCharMaps},
   };
   if (!IsTableOpen(db)) {
-    Note(kLevelError, std::string("## Error 17") + kBlocks[0].failure);
-    return 17;
+    s.Note(kLevelError, "## Error " + std::to_string(kErrMode) + kBlocks[0].failure);
+    return kErrMode;
   }
-  WriteHeader(db);
+  WriteHeader(db, s);
   for (const Block& b : kBlocks) {
-    Send(kLevelError, b.count_label + std::to_string(b.count(db)));
-    int rc = b.write(db);
+    s.Send(kLevelError, b.count_label + std::to_string(b.count(db)));
+    int rc = b.write(db, s);
     if (rc != 0) {
-      Note(kLevelError, "## Error " + std::to_string(rc) + b.failure);
+      s.Note(kLevelError, "## Error " + std::to_string(rc) + b.failure);
       return rc;
     }
   }
-  if (s.version > 3) WriteTableBlock(db);
+  if (s.version > 3) WriteTableBlock(db, s);
   return 0;
 }
 
-int FinishTxtOutput(const char* name, MessageFn msg) {
-  WriterState& s = State();
+int FinishTxtOutput(TxtOutput* out, const char* name, MessageFn msg) {
+  Writer& s = out->writer();
   s.msg = msg;
   bool ok = false;
-  if (s.out.IsOpen()) {
-    Line("# Processing completed successfully");
-    ok = s.out.Close();
+  if (s.IsOpen()) {
+    s.Line("# Processing completed successfully");
+    ok = s.Close();
   }
-  ClearNames();
+  ClearNames(s);
   if (!ok) {
     SendMessage(msg, kLevelError, (std::string("Error writing ") + name).c_str());
-    return 6;
+    return kErrIo;
   }
   SendMessage(msg, kLevelStep, "Processing completed successfully");
   return 0;
 }
 
-void AbandonTxtOutput() {
-  WriterState& s = State();
-  if (s.out.IsOpen()) s.out.Close();
-  ClearNames();
+void AbandonTxtOutput(TxtOutput* out) {
+  Writer& s = out->writer();
+  if (s.IsOpen()) s.Close();
+  ClearNames(s);
 }

@@ -1,16 +1,36 @@
 // The text-table writer: writes a table as a text table of version 2, 3 or 4
-// with its comment and warning lines, CR LF line ends.
+// with its comment and warning lines, CR LF line ends. Three steps, each on
+// one TxtOutput: open, write the table, finish (or abandon after a failed
+// write).
 #pragma once
+
+#include <memory>
 
 #include "qvdf/store/tabledb.h"
 #include "qvutil/types.h"
 
+namespace txtw {
+class Writer;
+}
+
+// One text output; the file is closed when it goes.
+class TxtOutput {
+ public:
+  TxtOutput();
+  ~TxtOutput();
+  TxtOutput(const TxtOutput&) = delete;
+  TxtOutput& operator=(const TxtOutput&) = delete;
+  txtw::Writer& writer() { return *w_; }
+
+ private:
+  std::unique_ptr<txtw::Writer> w_;
+};
+
 // 0, or 9 when the file cannot be created ("Unable to open file ").
-int OpenTxtOutput(int version, const char* name, MessageFn msg);
+int OpenTxtOutput(TxtOutput* out, int version, const char* name, MessageFn msg);
 // 0, or the code of the first failure.
-int WriteTxtTable(TableDb* db, MessageFn msg);
+int WriteTxtTable(TableDb* db, TxtOutput* out, MessageFn msg);
 // 0, or 6 when a write or the close failed ("Error writing ").
-int FinishTxtOutput(const char* name, MessageFn msg);
-// Closes the stream and frees the name tables after a failed write, without
-// claiming success.
-void AbandonTxtOutput();
+int FinishTxtOutput(TxtOutput* out, const char* name, MessageFn msg);
+// Closes the file after a failed write, without claiming success.
+void AbandonTxtOutput(TxtOutput* out);

@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 #include "qvdf/store/store.h"
 #include "qvdf/text/txtwriter_impl.h"
+#include "qvutil/status.h"
 
 namespace txtw {
 namespace {
@@ -45,31 +46,31 @@ void CaretName(char* name, size_t width) {
   }
 }
 
-void CheckIndex(TableDb* db, int key, const FieldListRecord& r, int len) {
+void CheckIndex(Writer& w, TableDb* db, int key, const FieldListRecord& r, int len) {
   std::string rec = " record= " + std::to_string(key) + ".";
   uint16_t app = GetFieldListApp(db, key);
   if (r.nAppID != app) {
-    Note(kLevelWarning,
+    w.Note(kLevelWarning,
          "## WARNING -- field list appID = " + std::to_string(static_cast<int16_t>(r.nAppID)) +
              " field index appID = " + std::to_string(static_cast<int16_t>(app)) + rec);
   }
   uint16_t type = GetFieldListSecType(db, key);
   if (r.nSecType != type) {
-    Note(kLevelWarning,
+    w.Note(kLevelWarning,
          "## WARNING -- field sectionID = " + std::to_string(static_cast<int16_t>(r.nSecType)) +
              " index sectionID = " + std::to_string(static_cast<int16_t>(type)) + rec);
   }
   if (FieldListChecksum(&r, len) != static_cast<uint16_t>(GetFieldListChecksum(db, key)))
-    Note(kLevelError, "## WARNING -- checksums do not match, field list" + rec);
+    w.Note(kLevelError, "## WARNING -- checksums do not match, field list" + rec);
 }
 
 // Room for a field line: the record's texts, nine numbers and the commas
 // and quotes between them.
 constexpr size_t kFieldLineRoom = sizeof(FieldRecord) + 9 * kIntRoom + 32;
 
-void WriteFieldLine(int j, FieldRecord& f) {
+void WriteFieldLine(Writer& w, int j, FieldRecord& f) {
   CaretName(TXTW_FIELD(f, szName));
-  Sink& o = State().out;
+  Writer& o = w;
   o.StartLine();
   char* d = o.Room(kFieldLineRoom);
   d = PutLit(d, "FIELD=");
@@ -94,23 +95,23 @@ void WriteFieldLine(int j, FieldRecord& f) {
   d = PutHex(d, f.dwAttributes);
   *d++ = ',';
   d = PutInt(d, f.nAssocField);
-  if (State().version > 2) {
+  if (w.version > 2) {
     *d++ = ',';
     d = PutInt(d, static_cast<int32_t>(f.dwMapCode));
   }
   o.Commit(d);
-  Emit();
+  w.Emit();
 }
 
 }  // namespace
 
-int WriteFieldLists(TableDb* db) {
+int WriteFieldLists(TableDb* db, Writer& w) {
   int count = CountFieldLists(db);
-  Separator();
-  Line("TYPE=FIELDS");
-  Begin("COUNT=");
-  AddInt(count);
-  Emit();
+  w.Separator();
+  w.Line("TYPE=FIELDS");
+  w.Begin("COUNT=");
+  w.AddInt(count);
+  w.Emit();
 
   int slots = FieldListSlots(db);
   RecordBuffer buf(FieldListRecordSize(76));
@@ -119,42 +120,42 @@ int WriteFieldLists(TableDb* db) {
     if (!FieldListExists(db, key)) continue;
     int len = GetFieldListSize(db, key);
     if (len <= 0) return LengthFailure(db);
-    if (len < kFieldListFixedSize) return 4;
-    if (!buf.Reserve(len)) return 12;
+    if (len < kFieldListFixedSize) return kErrBadFormat;
+    if (!buf.Reserve(len)) return kErrNoMemory;
     int rc = ReadFieldList(db, key, buf.get(), len);
     if (rc != 0) return rc;
 
     auto* rec = static_cast<FieldListRecord*>(buf.get());
     FieldRecord* fields = ListFields(rec);
     int n = std::clamp<int>(rec->nFields, 0, (len - kFieldListFixedSize) / kFieldSize);
-    if (!ListWritable(*rec, fields, n)) return Unwritable("field list", key);
+    if (!ListWritable(*rec, fields, n)) return w.Unwritable("field list", key);
 
-    CheckIndex(db, key, *rec, len);
-    Separator();
-    Begin("# Record length: ");
-    AddInt(len);
-    Emit();
-    Begin("LISTID=");
-    AddInt(key);
-    Emit();
-    Begin("APP=");
-    AddInt(static_cast<int16_t>(rec->nAppID));
-    Emit();
-    if (State().version > 2) {
-      Begin("SECID=");
-      AddInt(static_cast<int16_t>(rec->nSectionID));
-      Emit();
+    CheckIndex(w, db, key, *rec, len);
+    w.Separator();
+    w.Begin("# Record length: ");
+    w.AddInt(len);
+    w.Emit();
+    w.Begin("LISTID=");
+    w.AddInt(key);
+    w.Emit();
+    w.Begin("APP=");
+    w.AddInt(static_cast<int16_t>(rec->nAppID));
+    w.Emit();
+    if (w.version > 2) {
+      w.Begin("SECID=");
+      w.AddInt(static_cast<int16_t>(rec->nSectionID));
+      w.Emit();
     }
-    Begin("SECTYPE=");
-    AddInt(static_cast<int16_t>(rec->nSecType));
-    Emit();
-    Begin("NAME=");
-    AddText(TXTW_FIELD(*rec, szName));
-    Emit();
-    Begin("COUNT=");
-    AddInt(rec->nFields);
-    Emit();
-    for (int j = 0; j < n; ++j) WriteFieldLine(j, fields[j]);
+    w.Begin("SECTYPE=");
+    w.AddInt(static_cast<int16_t>(rec->nSecType));
+    w.Emit();
+    w.Begin("NAME=");
+    w.AddText(TXTW_FIELD(*rec, szName));
+    w.Emit();
+    w.Begin("COUNT=");
+    w.AddInt(rec->nFields);
+    w.Emit();
+    for (int j = 0; j < n; ++j) WriteFieldLine(w, j, fields[j]);
     --remaining;
   }
   return 0;

@@ -7,6 +7,7 @@
 
 #include "qvdf/store/store.h"
 #include "qvdf/text/txtwriter_impl.h"
+#include "qvutil/status.h"
 
 namespace txtw {
 namespace {
@@ -19,9 +20,9 @@ struct Names {
 
 // The system's name and the name of its first section with that ID; a
 // system or section the tables do not hold gives "<Unspecified>".
-Names Lookup(uint16_t system, uint16_t section) {
+Names Lookup(const Writer& w, uint16_t system, uint16_t section) {
   Names out;
-  const auto& tables = State().names;
+  const auto& tables = w.names;
   if (system < tables.size() && tables[system].set) {
     const SystemNames& sys = tables[system];
     out.system = sys.name;
@@ -36,64 +37,64 @@ Names Lookup(uint16_t system, uint16_t section) {
   return out;
 }
 
-void AddEnd(uint32_t end, int16_t list) {
-  AddInt(end >> 16);
-  AddChar(',');
-  AddInt(list);
-  AddChar(',');
-  AddInt(end & 0xFFFF);
-  Emit();
+void AddEnd(Writer& w, uint32_t end, int16_t list) {
+  w.AddInt(end >> 16);
+  w.AddChar(',');
+  w.AddInt(list);
+  w.AddChar(',');
+  w.AddInt(end & 0xFFFF);
+  w.Emit();
 }
 
-void WriteMap(TableDb* db, int key, const ConfigRecord& cfg, const FieldMapRecord& rec, int len) {
-  Separator();
+void WriteMap(Writer& w, TableDb* db, int key, const ConfigRecord& cfg, const FieldMapRecord& rec, int len) {
+  w.Separator();
   if (key != cfg.nConfigID || key != cfg.nMapID) {
-    Note(kLevelError, "## Warning -- Map Key= " + std::to_string(key) +
+    w.Note(kLevelError, "## Warning -- Map Key= " + std::to_string(key) +
                           " MapID= " + std::to_string(static_cast<int16_t>(cfg.nMapID)) +
                           " ConfigID= " + std::to_string(static_cast<int16_t>(cfg.nConfigID)));
   }
-  Names src = Lookup(cfg.dwSource >> 16, cfg.dwSource & 0xFFFF);
-  if (!src.found) Note(kLevelWarning, "## Warning -- Unspecified Source Section detected");
-  Names dst = Lookup(cfg.dwTarget >> 16, cfg.dwTarget & 0xFFFF);
-  if (!dst.found) Note(kLevelWarning, "## Warning -- Unspecified Target Section detected");
-  Begin("# Map ");
-  Add(src.system);
-  AddChar(' ');
-  Add(src.section);
-  Add(" to ");
-  Add(dst.system);
-  AddChar(' ');
-  Add(dst.section);
-  Emit();
+  Names src = Lookup(w, cfg.dwSource >> 16, cfg.dwSource & 0xFFFF);
+  if (!src.found) w.Note(kLevelWarning, "## Warning -- Unspecified Source Section detected");
+  Names dst = Lookup(w, cfg.dwTarget >> 16, cfg.dwTarget & 0xFFFF);
+  if (!dst.found) w.Note(kLevelWarning, "## Warning -- Unspecified Target Section detected");
+  w.Begin("# Map ");
+  w.Add(src.system);
+  w.AddChar(' ');
+  w.Add(src.section);
+  w.Add(" to ");
+  w.Add(dst.system);
+  w.AddChar(' ');
+  w.Add(dst.section);
+  w.Emit();
 
-  Begin("MAPID=");
-  AddInt(static_cast<int16_t>(cfg.nMapID));
-  Emit();
-  Begin("SECTYPE=");
-  AddInt(static_cast<int16_t>(cfg.nSecType));
-  Emit();
-  Begin("NAME=");
-  AddText(rec.szName, sizeof rec.szName);
-  Emit();
-  Begin("ATTRIBS=");
-  AddInt(static_cast<int32_t>(rec.dwAttribs));
-  Emit();
-  Begin("SOURCE=");
-  AddEnd(cfg.dwSource, rec.nSourceList);
-  Begin("TARGET=");
-  AddEnd(cfg.dwTarget, rec.nTargetList);
+  w.Begin("MAPID=");
+  w.AddInt(static_cast<int16_t>(cfg.nMapID));
+  w.Emit();
+  w.Begin("SECTYPE=");
+  w.AddInt(static_cast<int16_t>(cfg.nSecType));
+  w.Emit();
+  w.Begin("NAME=");
+  w.AddText(rec.szName, sizeof rec.szName);
+  w.Emit();
+  w.Begin("ATTRIBS=");
+  w.AddInt(static_cast<int32_t>(rec.dwAttribs));
+  w.Emit();
+  w.Begin("SOURCE=");
+  AddEnd(w, cfg.dwSource, rec.nSourceList);
+  w.Begin("TARGET=");
+  AddEnd(w, cfg.dwTarget, rec.nTargetList);
 
   int n = GetFieldListCount(db, rec.nSourceList);
-  Begin("COUNT=");
-  AddInt(n);
-  Emit();
+  w.Begin("COUNT=");
+  w.AddInt(n);
+  w.Emit();
   // A list replaced by a longer one leaves the map's record short: the
   // entries it lacks are unmapped.
   int stored = (len - kFieldMapFixedSize) / 2;
-  Begin("MAP=");
+  w.Begin("MAP=");
   if (n > 0) {
     // Each entry is a comma and at most six characters.
-    Sink& o = State().out;
+    Writer& o = w;
     char* d = o.Room(static_cast<size_t>(n) * 7 + kIntRoom);
     for (int j = 0; j < n; ++j) {
       if (j > 0) *d++ = ',';
@@ -102,18 +103,18 @@ void WriteMap(TableDb* db, int key, const ConfigRecord& cfg, const FieldMapRecor
     }
     o.Commit(d);
   }
-  Emit();
+  w.Emit();
 }
 
 }  // namespace
 
-int WriteFieldMaps(TableDb* db) {
+int WriteFieldMaps(TableDb* db, Writer& w) {
   int count = CountFieldMaps(db);
-  Separator();
-  Line("TYPE=MAPS");
-  Begin("COUNT=");
-  AddInt(count);
-  Emit();
+  w.Separator();
+  w.Line("TYPE=MAPS");
+  w.Begin("COUNT=");
+  w.AddInt(count);
+  w.Emit();
 
   int slots = FieldMapSlots(db);
   RecordBuffer buf(FieldMapRecordSize(150));
@@ -122,26 +123,26 @@ int WriteFieldMaps(TableDb* db) {
     if (!FieldMapExists(db, key)) continue;
     int len = GetFieldMapSize(db, key);
     if (len <= 0) return LengthFailure(db);
-    if (len < kFieldMapFixedSize) return 4;
-    if (!buf.Reserve(len)) return 12;
+    if (len < kFieldMapFixedSize) return kErrBadFormat;
+    if (!buf.Reserve(len)) return kErrNoMemory;
     ConfigRecord cfg{};
     int rc = ReadFieldMap(db, key, &cfg, buf.get(), len);
     if (rc != 0) return rc;
     const auto* rec = static_cast<const FieldMapRecord*>(buf.get());
-    if (!Writable(rec->szName, sizeof rec->szName)) return Unwritable("field map", key);
-    WriteMap(db, key, cfg, *rec, len);
+    if (!Writable(rec->szName, sizeof rec->szName)) return w.Unwritable("field map", key);
+    WriteMap(w, db, key, cfg, *rec, len);
     --remaining;
   }
   return 0;
 }
 
-int WriteCharMaps(TableDb* db) {
+int WriteCharMaps(TableDb* db, Writer& w) {
   int count = CountCharMaps(db);
-  Separator();
-  Line("TYPE=CHARMAP");
-  Begin("COUNT=");
-  AddInt(count);
-  Emit();
+  w.Separator();
+  w.Line("TYPE=CHARMAP");
+  w.Begin("COUNT=");
+  w.AddInt(count);
+  w.Emit();
 
   int slots = CharMapSlots(db);
   RecordBuffer buf(kCharMapSize);
@@ -150,31 +151,31 @@ int WriteCharMaps(TableDb* db) {
     if (!CharMapExists(db, key)) continue;
     int len = GetCharMapSize(db, key);
     if (len <= 0) return LengthFailure(db);
-    if (len < kCharMapSize) return 4;
-    if (!buf.Reserve(len)) return 12;
+    if (len < kCharMapSize) return kErrBadFormat;
+    if (!buf.Reserve(len)) return kErrNoMemory;
     int rc = ReadCharMap(db, key, buf.get(), len);
     if (rc != 0) return rc;
     const auto* rec = static_cast<const CharMapRecord*>(buf.get());
-    if (!Writable(rec->szName, sizeof rec->szName)) return Unwritable("CharMap", key);
+    if (!Writable(rec->szName, sizeof rec->szName)) return w.Unwritable("CharMap", key);
 
-    Separator();
-    Begin("CHARMAP=");
-    AddInt(key);
-    AddChar(',');
-    AddText(rec->szName, sizeof rec->szName);
-    Add(",0X");
-    AddHex(rec->wFlags);
-    AddChar(',');
-    AddInt(rec->nChars);
-    Emit();
+    w.Separator();
+    w.Begin("CHARMAP=");
+    w.AddInt(key);
+    w.AddChar(',');
+    w.AddText(rec->szName, sizeof rec->szName);
+    w.Add(",0X");
+    w.AddHex(rec->wFlags);
+    w.AddChar(',');
+    w.AddInt(rec->nChars);
+    w.Emit();
     for (int r = 0; r < 16; ++r) {
-      Begin("COL=");
-      AddHex(r);
+      w.Begin("COL=");
+      w.AddHex(r);
       for (int c = 0; c < 16; ++c) {
-        AddChar(',');
-        AddHex(rec->abMap[16 * r + c]);
+        w.AddChar(',');
+        w.AddHex(rec->abMap[16 * r + c]);
       }
-      Emit();
+      w.Emit();
     }
     --remaining;
   }

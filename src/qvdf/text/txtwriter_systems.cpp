@@ -5,6 +5,7 @@
 
 #include "qvdf/store/store.h"
 #include "qvdf/text/txtwriter_impl.h"
+#include "qvutil/status.h"
 
 namespace txtw {
 namespace {
@@ -29,114 +30,114 @@ bool SystemWritable(const SystemRecord& r, const SectionRecord* sec, int n, int 
   return true;
 }
 
-void WriteSystemLines(const SystemRecord& r) {
-  Begin("SYSTEM=");
-  AddInt(static_cast<int16_t>(r.nSystemID));
-  AddChar(',');
-  AddInt(r.nClass);
-  AddChar(',');
-  AddInt(r.nType);
-  Add(",\"");
-  AddText(TXTW_FIELD(r, szName));
-  Add("\",");
-  AddText(TXTW_FIELD(r, szTranslator));
-  AddChar(',');
-  AddText(TXTW_FIELD(r, szSysText1));
-  AddChar(',');
-  AddInt(r.nReconcile);
-  AddChar(',');
-  AddInt(r.nApptRange);
-  AddChar(',');
-  AddInt(r.nTodoRange);
-  AddChar(',');
-  AddText(TXTW_FIELD(r, szSysText2));
-  AddChar(',');
-  AddInt(r.nSysValue);
-  AddChar(',');
-  AddText(TXTW_FIELD(r, szSectionTitle));
-  AddChar(',');
-  AddInt(r.nAccessType);
-  AddChar(',');
-  for (int k = 0; k < 10; ++k) AddChar(r.anSectionFlags[k] != 0 ? '1' : '0');
-  Add(",0X");
-  AddHex(r.dwAttributes);
-  AddChar(',');
-  AddInt(r.nCharMap1);
-  AddChar(',');
-  AddInt(r.nCharMap2);
-  AddChar(',');
-  AddInt(r.nSections);
-  Emit();
-  if (State().version <= 3) return;
+void WriteSystemLines(Writer& w, const SystemRecord& r) {
+  w.Begin("SYSTEM=");
+  w.AddInt(static_cast<int16_t>(r.nSystemID));
+  w.AddChar(',');
+  w.AddInt(r.nClass);
+  w.AddChar(',');
+  w.AddInt(r.nType);
+  w.Add(",\"");
+  w.AddText(TXTW_FIELD(r, szName));
+  w.Add("\",");
+  w.AddText(TXTW_FIELD(r, szTranslator));
+  w.AddChar(',');
+  w.AddText(TXTW_FIELD(r, szSysText1));
+  w.AddChar(',');
+  w.AddInt(r.nReconcile);
+  w.AddChar(',');
+  w.AddInt(r.nApptRange);
+  w.AddChar(',');
+  w.AddInt(r.nTodoRange);
+  w.AddChar(',');
+  w.AddText(TXTW_FIELD(r, szSysText2));
+  w.AddChar(',');
+  w.AddInt(r.nSysValue);
+  w.AddChar(',');
+  w.AddText(TXTW_FIELD(r, szSectionTitle));
+  w.AddChar(',');
+  w.AddInt(r.nAccessType);
+  w.AddChar(',');
+  for (int k = 0; k < 10; ++k) w.AddChar(r.anSectionFlags[k] != 0 ? '1' : '0');
+  w.Add(",0X");
+  w.AddHex(r.dwAttributes);
+  w.AddChar(',');
+  w.AddInt(r.nCharMap1);
+  w.AddChar(',');
+  w.AddInt(r.nCharMap2);
+  w.AddChar(',');
+  w.AddInt(r.nSections);
+  w.Emit();
+  if (w.version <= 3) return;
 
-  Begin("SYSTEMEX1=8");
+  w.Begin("SYSTEMEX1=8");
   for (int k = 0; k < 8; ++k) {
-    Add(",0X");
-    AddHex(r.adwProductFlags[k]);
-    State().enabled[k] |= r.adwProductFlags[k];
+    w.Add(",0X");
+    w.AddHex(r.adwProductFlags[k]);
+    w.enabled[k] |= r.adwProductFlags[k];
   }
-  Emit();
-  Begin("SYSTEMEX2=");
-  AddInt(r.nIDofSavedCopy);
+  w.Emit();
+  w.Begin("SYSTEMEX2=");
+  w.AddInt(r.nIDofSavedCopy);
   for (int32_t v : {r.nTBD1, r.nTBD2, r.nTBD3, r.nTBD4}) {
-    AddChar(',');
-    AddInt(v);
+    w.AddChar(',');
+    w.AddInt(v);
   }
-  AddChar(',');
-  AddText(TXTW_FIELD(r, szEx2Text1));
-  AddChar(',');
-  AddText(TXTW_FIELD(r, szEx2Text2));
-  Emit();
-  Begin("SYSTEMEX3=");
-  AddText(TXTW_FIELD(r, szEx3Text1));
-  AddChar(',');
-  AddText(TXTW_FIELD(r, szEx3Text2));
-  AddChar(',');
-  AddText(TXTW_FIELD(r, szEx3Text3));
-  AddChar(',');
-  AddText(TXTW_FIELD(r, szEx3Text4));
-  AddChar(',');
-  AddText(TXTW_FIELD(r, szEx3Text5));
-  Emit();
+  w.AddChar(',');
+  w.AddText(TXTW_FIELD(r, szEx2Text1));
+  w.AddChar(',');
+  w.AddText(TXTW_FIELD(r, szEx2Text2));
+  w.Emit();
+  w.Begin("SYSTEMEX3=");
+  w.AddText(TXTW_FIELD(r, szEx3Text1));
+  w.AddChar(',');
+  w.AddText(TXTW_FIELD(r, szEx3Text2));
+  w.AddChar(',');
+  w.AddText(TXTW_FIELD(r, szEx3Text3));
+  w.AddChar(',');
+  w.AddText(TXTW_FIELD(r, szEx3Text4));
+  w.AddChar(',');
+  w.AddText(TXTW_FIELD(r, szEx3Text5));
+  w.Emit();
 }
 
-void WriteSectionLine(const SectionRecord& s) {
-  Begin("SECTION=");
-  AddInt(s.nSectionID);
-  AddChar(',');
-  AddInt(s.nSecType);
-  Add(",\"");
-  AddText(TXTW_FIELD(s, szName));
-  Add("\",");
-  AddText(TXTW_FIELD(s, szSecText2));
-  AddChar(',');
-  AddInt(s.nAccessType);
-  AddChar(',');
-  AddText(TXTW_FIELD(s, szSecText1));
-  AddChar(',');
+void WriteSectionLine(Writer& w, const SectionRecord& s) {
+  w.Begin("SECTION=");
+  w.AddInt(s.nSectionID);
+  w.AddChar(',');
+  w.AddInt(s.nSecType);
+  w.Add(",\"");
+  w.AddText(TXTW_FIELD(s, szName));
+  w.Add("\",");
+  w.AddText(TXTW_FIELD(s, szSecText2));
+  w.AddChar(',');
+  w.AddInt(s.nAccessType);
+  w.AddChar(',');
+  w.AddText(TXTW_FIELD(s, szSecText1));
+  w.AddChar(',');
   unsigned char c = static_cast<unsigned char>(s.cSecChar);
-  if (c >= 0x20 && c <= 0x7F) AddChar(s.cSecChar);
-  Add(",0X");
-  AddHex(s.dwAttributes);
-  AddChar(',');
-  AddInt(s.nSubSection);
-  AddChar(',');
-  AddText(TXTW_FIELD(s, szSecText3));
-  AddChar(',');
-  AddInt(s.nSecValue);
-  Emit();
+  if (c >= 0x20 && c <= 0x7F) w.AddChar(s.cSecChar);
+  w.Add(",0X");
+  w.AddHex(s.dwAttributes);
+  w.AddChar(',');
+  w.AddInt(s.nSubSection);
+  w.AddChar(',');
+  w.AddText(TXTW_FIELD(s, szSecText3));
+  w.AddChar(',');
+  w.AddInt(s.nSecValue);
+  w.Emit();
 }
 
 }  // namespace
 
-int WriteSystems(TableDb* db) {
-  WriterState& st = State();
+int WriteSystems(TableDb* db, Writer& w) {
+  Writer& st = w;
   int count = CountSystems(db);
-  Separator();
-  Line("TYPE=SYSTEM");
-  Begin("COUNT=");
-  AddInt(count);
-  Emit();
+  w.Separator();
+  w.Line("TYPE=SYSTEM");
+  w.Begin("COUNT=");
+  w.AddInt(count);
+  w.Emit();
 
   int slots = SystemSlots(db);
   st.names.assign(slots > 0 ? slots + 1 : 1, SystemNames());
@@ -146,8 +147,8 @@ int WriteSystems(TableDb* db) {
     if (!SystemExists(db, key)) continue;
     int len = GetSystemSize(db, key);
     if (len <= 0) return LengthFailure(db);
-    if (len < kSystemFixedSize) return 4;
-    if (!buf.Reserve(len)) return 12;
+    if (len < kSystemFixedSize) return kErrBadFormat;
+    if (!buf.Reserve(len)) return kErrNoMemory;
     int rc = ReadSystem(db, key, buf.get(), len);
     if (rc != 0) return rc;
 
@@ -155,14 +156,14 @@ int WriteSystems(TableDb* db) {
     const SectionRecord* sections = SystemSections(rec);
     // The store checks the length against nSections; never trust one alone.
     int n = std::clamp<int>(rec->nSections, 0, (len - kSystemFixedSize) / kSectionSize);
-    if (!SystemWritable(*rec, sections, n, st.version)) return Unwritable("system", key);
+    if (!SystemWritable(*rec, sections, n, st.version)) return w.Unwritable("system", key);
 
     if (rec->nSystemID != key) {
-      Note(kLevelError, "## WARNING -- system ID for key " + std::to_string(key) + " is " +
+      w.Note(kLevelError, "## WARNING -- system ID for key " + std::to_string(key) + " is " +
                             std::to_string(static_cast<int16_t>(rec->nSystemID)));
     }
-    Separator();
-    WriteSystemLines(*rec);
+    w.Separator();
+    WriteSystemLines(w, *rec);
 
     SystemNames& names = st.names[key];
     names.set = true;
@@ -173,7 +174,7 @@ int WriteSystems(TableDb* db) {
       if (i < kMaxSections)
         names.sections.push_back(
             {s.nSectionID, std::string(s.szName, strnlen(s.szName, sizeof s.szName))});
-      WriteSectionLine(s);
+      WriteSectionLine(w, s);
     }
     --remaining;
   }

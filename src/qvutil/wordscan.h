@@ -2,7 +2,9 @@
 // a line is copied or measured sixteen (or eight) bytes at a time while none
 // of its bytes needs a closer look, and byte by byte only around the ones
 // that do. The 64-bit tests mark a byte in its top bit; the host is
-// little-endian, so the lowest mark is the first byte.
+// little-endian, so the lowest mark is the first byte. The only place
+// outside the platform layer that knows the processor's vector
+// instructions.
 #pragma once
 
 #include <bit>
@@ -67,6 +69,36 @@ constexpr uint64_t HasByteBelow(uint64_t w, unsigned char b) {
     if (dst) dst[i] = x;
   }
   return n;
+}
+
+// For the m <= 64 bytes at p: bit k of *hits is set where p[k] is c, bit k
+// of *highs where p[k] is from 0x80 (a possible lead byte).
+inline void ByteMasks64(const char* p, size_t m, char c, uint64_t* hits, uint64_t* highs) {
+  uint64_t h = 0, hi = 0;
+#if defined(__SSE2__)
+  // A short window is read from a zero-padded copy.
+  alignas(16) char pad[64];
+  const char* src = p;
+  if (m < 64) {
+    std::memset(pad, 0, sizeof pad);
+    std::memcpy(pad, p, m);
+    src = pad;
+  }
+  const __m128i vc = _mm_set1_epi8(c);
+  for (int k = 0; k < 4; ++k) {
+    __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16 * k));
+    h |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(w, vc))))
+         << (16 * k);
+    hi |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(w))) << (16 * k);
+  }
+#else
+  for (size_t k = 0; k < m; ++k) {
+    if (p[k] == c) h |= uint64_t{1} << k;
+    if (static_cast<unsigned char>(p[k]) >= 0x80) hi |= uint64_t{1} << k;
+  }
+#endif
+  *hits = h;
+  *highs = hi;
 }
 
 }  // namespace wordscan
