@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "qvdf/resource/split.h"
 #include "qvutil/status.h"
 
 namespace {
@@ -26,9 +27,7 @@ constexpr const char* kModifierNotFound = "Error: argument %d (%.80s) Modifier F
 constexpr const char* kOutputExists = "Error: argument %d (%.80s) Output File already exists.\n";
 constexpr const char* kNameTooLong = "Error: argument %d (%.80s) file name too long\n";
 constexpr const char* kAlsoInput = "Error: argument %d (%.80s) is also an input file\n";
-
-// Directories and empty files are never table files.
-bool Usable(const platform::FindMatch& m) { return !m.is_directory && m.size > 0; }
+constexpr const char* kAlsoOutput = "Error: argument %d (%.80s) is also an output file\n";
 
 // Gives the list one block holding n entry pointers followed by n entries.
 bool Allocate(FileList* list, int n) {
@@ -55,7 +54,8 @@ class Parser {
  public:
   Parser(int argc, char** argv, MessageFn msg, UsageFn usage, uint32_t* flags)
       : argc_(argc), argv_(argv), msg_(msg), usage_(usage), flags_(flags),
-        env_(platform::Env::Get()), role_(argc + 1, kNone), forced_(argc + 1, 0) {}
+        env_(platform::Env::Get()), role_(argc + 1, kNone), forced_(argc + 1, 0),
+        multiple_(argc + 1, false) {}
 
   int Parse(FileList* inputs, FileList* modifiers, FileList* outputs, FileList* logs);
 
@@ -74,10 +74,31 @@ class Parser {
     platform::FileAttributes a;
     return env_->GetAttributes(name, &a);
   }
+  // Says fmt of argument n with another name in the argument's place.
+  void SayName(int level, const char* fmt, int n, const std::string& name) {
+    char buf[kMaxPath];
+    std::snprintf(buf, sizeof buf, fmt, n, name.c_str());
+    SendMessage(msg_, level, buf);
+  }
   bool IsOption(const char* arg) {
     if (arg[0] == '-') return true;
     return arg[0] == '/' && env_->IsOptionArgument(arg);
   }
+  // A match that can be a table: not a directory, not empty, readable.
+  bool Usable(const platform::FindMatch& m) {
+    if (m.is_directory || m.size == 0) return false;
+    platform::File f;
+    return f.Open(m.name, platform::Access::kRead, platform::Disposition::kOpenExisting) == 0;
+  }
+  // The files an output of this name writes: the name, and beside an .itr
+  // its .itf.
+  std::vector<std::string> OutputFiles(int i) {
+    std::vector<std::string> files{argv_[i]};
+    FileKind kind = ClassifyFile(argv_[i], forced_[i]);
+    if (kind == FileKind::ItrV3 || kind == FileKind::ItrV4) files.push_back(ItfNameFor(argv_[i]));
+    return files;
+  }
+  int CheckOutput(int i);
   int FirstPass();
   int HandleOption(int i);
   int CountFile(int i);
@@ -97,9 +118,12 @@ class Parser {
   platform::Env* env_;
   std::vector<int> role_;
   std::vector<int> forced_;
+  std::vector<bool> multiple_;  // a pattern that matched several files
   int total_[5] = {0, 0, 0, 0, 0};
   FileList* lists_[5] = {nullptr, nullptr, nullptr, nullptr, nullptr};
-  std::set<std::string> inputPaths_;  // absolute paths of inputs and modifiers
+  // Identities (Env::FileIdentity) of the files the run reads and writes.
+  std::set<std::string> inputIds_;
+  std::set<std::string> outputIds_;
 };
 
 int Parser::Parse(FileList* inputs, FileList* modifiers, FileList* outputs, FileList* logs) {
@@ -192,15 +216,18 @@ int Parser::CountFile(int i) {
   int n = 0;
   for (const auto& m : env_->FindFiles(name))
     if (Usable(m)) ++n;
+  multiple_[i] = n > 1;
   return n > 0 ? n : 1;
 }
 
 // With no output named, the last input named after the first argument is
-// the output; it keeps its forced version.
+// the output; it keeps its forced version. A pattern that matched several
+// files names inputs, never an output: then there is none.
 void Parser::ApplyLastFileNameRule() {
   if (total_[kOutput] != 0 || total_[kInput] <= 1) return;
   for (int i = argc_ - 1; i >= 2; --i) {
     if (role_[i] != kInput) continue;
+    if (multiple_[i]) return;
     role_[i] = kOutput;
     --total_[kInput];
     ++total_[kOutput];
@@ -209,18 +236,45 @@ void Parser::ApplyLastFileNameRule() {
 }
 
 // Outputs and log files are opened for writing; none may be a file the run
-// reads, whatever Force says.
+// reads, and a log none of the outputs, whatever Force says. Files are
+// compared as what they are, not as they are named (links, "..").
 void Parser::CollectInputPaths() {
   for (int i = 1; i < argc_; ++i) {
+    if (role_[i] == kOutput) {
+      for (const std::string& f : OutputFiles(i)) outputIds_.insert(env_->FileIdentity(f));
+      continue;
+    }
     if (role_[i] != kInput && role_[i] != kModifier) continue;
     const char* name = argv_[i];
     if (Exists(name)) {
-      inputPaths_.insert(env_->AbsolutePath(name));
+      inputIds_.insert(env_->FileIdentity(name));
       continue;
     }
     for (const auto& m : env_->FindFiles(name))
-      if (Usable(m)) inputPaths_.insert(env_->AbsolutePath(m.name));
+      if (Usable(m)) inputIds_.insert(env_->FileIdentity(m.name));
   }
+}
+
+// An output: none of its files may be read by the run; one that exists is
+// refused, or with Force replaced once its successor is complete.
+int Parser::CheckOutput(int i) {
+  const std::vector<std::string> files = OutputFiles(i);
+  for (const std::string& f : files) {
+    if (inputIds_.count(env_->FileIdentity(f)) != 0) {
+      SayName(kLevelError, kAlsoInput, i, f);
+      return kFailed;
+    }
+  }
+  for (const std::string& f : files) {
+    if (!Exists(f.c_str())) continue;
+    SayName(kLevelError, kOutputExists, i, f);
+    if (!Force()) return Fail();
+    char buf[kMaxPath];
+    std::snprintf(buf, sizeof buf, "Forcing output.  Deleting pre-existing output file %.80s.\n",
+                  f.c_str());
+    SendMessage(msg_, kLevelWarning, buf);
+  }
+  return 0;
 }
 
 int Parser::SecondPass() {
@@ -240,25 +294,23 @@ int Parser::SecondPass() {
         break;
       case kOutput:
       case kLog: {
-        if (inputPaths_.count(env_->AbsolutePath(name)) != 0) {
-          Say(kLevelError, kAlsoInput, i);
-          return kFailed;
-        }
         if (role_[i] == kLog) {
+          const std::string id = env_->FileIdentity(name);
+          if (inputIds_.count(id) != 0) {
+            Say(kLevelError, kAlsoInput, i);
+            return kFailed;
+          }
+          if (outputIds_.count(id) != 0) {
+            Say(kLevelError, kAlsoOutput, i);
+            return kFailed;
+          }
           rc = StoreOne(lists_[kLog], name, FileKind::LogFile, i,
                         "Error: more error logging files found than originally detected.  "
                         "Rerun when files are stable\n");
           break;
         }
-        if (Exists(name)) {
-          Say(kLevelError, kOutputExists, i);
-          if (!Force()) return Fail();
-          char buf[kMaxPath];
-          std::snprintf(buf, sizeof buf,
-                        "Forcing output.  Deleting pre-existing output file %.80s.\n", name);
-          SendMessage(msg_, kLevelWarning, buf);
-          env_->RemoveFile(name);  // a failure shows when the output is written
-        }
+        rc = CheckOutput(i);
+        if (rc != 0) return rc;
         rc = StoreOne(lists_[kOutput], name, ClassifyFile(name, forced_[i]), i,
                       "Error: more output files found than originally detected.  "
                       "Rerun when files are stable\n");
@@ -279,12 +331,10 @@ int Parser::StoreFound(int i, FileList* list, FileKind kind, bool classify,
   const char* name = argv_[i];
   if (Exists(name))
     return StoreOne(list, name, classify ? ClassifyFile(name, forced_[i]) : kind, i, tooMany);
-  std::vector<platform::FindMatch> matches = env_->FindFiles(name);
-  if (matches.empty()) {
-    Say(kLevelError, notFound, i);
-    return Force() ? 0 : Fail();
-  }
-  for (const auto& m : matches) {
+  // A pattern none of whose matches can be a table (and a name that is a
+  // link to nothing) finds nothing.
+  int stored = 0;
+  for (const auto& m : env_->FindFiles(name)) {
     if (!Usable(m)) continue;
     if (m.name.size() >= static_cast<size_t>(kMaxPath)) {
       Say(kLevelError, kNameTooLong, i);
@@ -293,6 +343,11 @@ int Parser::StoreFound(int i, FileList* list, FileKind kind, bool classify,
     FileKind k = classify ? ClassifyFile(m.name.c_str(), forced_[i]) : kind;
     int rc = StoreOne(list, m.name, k, i, tooMany);
     if (rc != 0) return rc;
+    ++stored;
+  }
+  if (stored == 0) {
+    Say(kLevelError, notFound, i);
+    return Force() ? 0 : Fail();
   }
   return 0;
 }

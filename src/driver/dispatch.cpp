@@ -128,6 +128,50 @@ bool Unusable(TableDb* db, const char* tablePath, MessageFn msg, int* code) {
   return true;
 }
 
+// An output file written beside its name and put in its place when done: a
+// failed output leaves nothing of itself, and an old file of that name stays
+// as it was until its successor is complete. The temporary file goes on
+// every path that does not commit it.
+class PendingOutput {
+ public:
+  explicit PendingOutput(const std::string& name) : name_(name) {
+    platform::Env* env = platform::Env::Get();
+    platform::PathParts parts = env->SplitPath(name);
+    std::string dir = parts.drive + parts.dir;
+    if (dir.empty()) dir = ".";
+    // Where no file can be made beside it, or the name is a directory, the
+    // writer meets the trouble with the name itself and says so as always.
+    platform::FileAttributes a;
+    if (env->GetAttributes(name, &a) && a.is_directory) return;
+    if (env->CreateUniqueFile(dir, "TBL", &temp_, nullptr) != 0) temp_.clear();
+  }
+  ~PendingOutput() {
+    if (!temp_.empty()) platform::Env::Get()->RemoveFile(temp_);
+  }
+  PendingOutput(const PendingOutput&) = delete;
+  PendingOutput& operator=(const PendingOutput&) = delete;
+
+  // Where the writer writes.
+  const char* path() const { return temp_.empty() ? name_.c_str() : temp_.c_str(); }
+  // Puts the finished file in the place of its name: 0, or 6 after
+  // "Unable to complete output file " + name.
+  int Commit(MessageFn msg) {
+    if (temp_.empty()) return kOk;
+    platform::Env* env = platform::Env::Get();
+    env->MakeOrdinary(temp_);
+    if (env->ReplaceFile(temp_, name_) != 0) {
+      Error(msg, "Unable to complete output file " + name_);
+      return kErrIo;
+    }
+    temp_.clear();
+    return kOk;
+  }
+
+ private:
+  std::string name_;
+  std::string temp_;
+};
+
 // Runs open, ReadTxtTable and close on one input of a text-carrying form;
 // each step only after the one before it succeeded, except that an opened
 // input is always closed again.
@@ -158,15 +202,15 @@ int ReadSplitPair(TableDb* db, const char* name, int version, MessageFn msg) {
 
 // The split pair is made from the table file on disk, so the table is closed
 // for the split and reopened on every path after it.
-int WriteSplitPair(const char* tablePath, TableDb* db, const char* name, int version,
-                   MessageFn msg) {
+int WriteSplitPair(const char* tablePath, TableDb* db, const char* name, const char* itrPath,
+                   const char* itfPath, int version, MessageFn msg) {
   int rc = CloseTable(db);
   if (rc != 0) {
     Error(msg, "## Error " + std::to_string(rc) + " closing " + tablePath);
     db->bUnusable = true;
     return rc;
   }
-  int split = SplitTableFile(version, tablePath, name, msg, ConvertTableFile);
+  int split = SplitTableFile(version, tablePath, name, itrPath, itfPath, msg, ConvertTableFile);
   if (split != 0)
     Error(msg, "Error " + std::to_string(split) + " trying to split .itf/.itr " + tablePath);
   rc = OpenTable(tablePath, db, 1);
@@ -260,44 +304,64 @@ int ApplyModifierFile(const char* tablePath, TableDb* db, const char* name, File
   return kOk;
 }
 
-int WriteTableFile(const char* tablePath, TableDb* db, const char* name, FileKind kind,
-                   MessageFn msg, uint32_t /*flags*/, Rc2Carry* carry) {
+namespace {
+
+// Writes db as the output `name` (which the output's text and the messages
+// call `shown`) through a temporary file beside it.
+int WriteOutput(const char* tablePath, TableDb* db, const char* shown, const char* name,
+                FileKind kind, MessageFn msg, Rc2Carry* carry) {
   const KindRow& row = RowOf(kind);
-  if (!row.writeStep) return Refuse(msg, row.writeRefusal, name);
-  Step(msg, row.writeStep, name);
+  if (!row.writeStep) return Refuse(msg, row.writeRefusal, shown);
+  Step(msg, row.writeStep, shown);
   int rc = 0;
   if (Unusable(db, tablePath, msg, &rc)) return rc;
   const int v = row.version;
+  PendingOutput file(name);
   switch (row.form) {
     case Form::kItb:
-      return WriteItb(tablePath, db, name, msg);
+      rc = WriteItb(tablePath, db, shown, file.path(), msg);
+      break;
     case Form::kTxt: {
       TxtOutput out;
-      rc = OpenTxtOutput(&out, v, name, msg);
+      rc = OpenTxtOutput(&out, v, shown, file.path(), msg);
       if (rc != 0) return rc;
       rc = WriteTxtTable(db, &out, msg);
       if (rc != 0) {
         AbandonTxtOutput(&out);
         return rc;
       }
-      return FinishTxtOutput(&out, name, msg);
+      rc = FinishTxtOutput(&out, shown, msg);
+      break;
     }
     case Form::kRc2: {
       Rc2Output out;
-      rc = OpenRc2Output(&out, v, name, msg);
+      rc = OpenRc2Output(&out, v, shown, msg);
       if (rc != 0) return rc;
       rc = WriteTxtTable(db, out.text(), msg);
       if (rc != 0) {
         AbandonRc2Output(&out);  // closes and removes the temporary text table
         return rc;
       }
-      return FinishRc2Output(&out, name, msg, carry);
+      rc = FinishRc2Output(&out, shown, file.path(), msg, carry);
+      break;
     }
-    case Form::kItr:
-      return WriteSplitPair(tablePath, db, name, v, msg);
+    case Form::kItr: {
+      PendingOutput itf(ItfNameFor(name));
+      rc = WriteSplitPair(tablePath, db, shown, file.path(), itf.path(), v, msg);
+      if (rc == 0) rc = itf.Commit(msg);
+      break;
+    }
     default:
-      return Refuse(msg, kUnknownWrite, name);
+      return Refuse(msg, kUnknownWrite, shown);
   }
+  return rc != 0 ? rc : file.Commit(msg);
+}
+
+}  // namespace
+
+int WriteTableFile(const char* tablePath, TableDb* db, const char* name, FileKind kind,
+                   MessageFn msg, uint32_t /*flags*/, Rc2Carry* carry) {
+  return WriteOutput(tablePath, db, name, name, kind, msg, carry);
 }
 
 namespace {
@@ -308,7 +372,8 @@ void StderrMessageFn(int level, const char* text) {
   if (StderrKeeps(level) && text) std::fprintf(stderr, "%s\n", text);
 }
 
-bool ConvertTableFile(const char* in, FileKind inKind, const char* out, FileKind outKind) {
+bool ConvertTableFile(const char* in, FileKind inKind, const char* out, FileKind outKind,
+                      const char* shownAs) {
   platform::Env* env = platform::Env::Get();
   std::string dir = env->TempDirectory();
   std::string tablePath;
@@ -326,7 +391,8 @@ bool ConvertTableFile(const char* in, FileKind inKind, const char* out, FileKind
     Rc2Carry carry{};
     DeclareMessageFilter(StderrMessageFn, StderrKeeps);
     ok = ReadTableFile(path, &db, in, inKind, StderrMessageFn, 0, &carry) == 0 &&
-         WriteTableFile(path, &db, out, outKind, StderrMessageFn, 0, &carry) == 0;
+         WriteOutput(path, &db, shownAs ? shownAs : out, out, outKind, StderrMessageFn,
+                     &carry) == 0;
     // The temporary table is closed and removed on every path.
     if (!ok) {
       if (IsTableOpen(&db)) AbortTable(&db, 0);

@@ -19,16 +19,20 @@ int ReadTableFile(const char* tablePath, TableDb* db, const char* name, FileKind
 // then still holds the unchanged table, or is marked unusable).
 int ApplyModifierFile(const char* tablePath, TableDb* db, const char* name, FileKind kind,
                       MessageFn msg, uint32_t flags);
-// Writes db as one output by its kind. 0, or the writer's code; 51 for a
-// kind that cannot be written, 53 for an unsupported .itb version. Outputs
-// that close the table (.itb, .itr) reopen it before returning, or mark it
-// unusable when they cannot.
+// Writes db as one output by its kind. The output is written beside its name
+// and put in its place only when it is complete, so a failed output leaves
+// no partial file and an old file of that name as it was. 0, or the
+// writer's code; 51 for a kind that cannot be written, 53 for an unsupported
+// .itb version. Outputs that close the table (.itb, .itr) reopen it before
+// returning, or mark it unusable when they cannot.
 int WriteTableFile(const char* tablePath, TableDb* db, const char* name, FileKind kind,
                    MessageFn msg, uint32_t flags, Rc2Carry* carry);
 
 // Converts one table file into another through a temporary table, which is
 // removed on every path; true on success, false on any failure. Reports
-// through StderrMessageFn.
-bool ConvertTableFile(const char* in, FileKind inKind, const char* out, FileKind outKind);
+// through StderrMessageFn. The output's own text (a script's comment line)
+// and the messages call it shownAs, or out when that is null.
+bool ConvertTableFile(const char* in, FileKind inKind, const char* out, FileKind outKind,
+                      const char* shownAs = nullptr);
 // Prints messages above level 50 to the standard error stream.
 void StderrMessageFn(int level, const char* text);

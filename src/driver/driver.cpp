@@ -5,6 +5,7 @@
 #include "driver/driver.h"
 
 #include <string>
+#include <vector>
 
 #include "driver/args.h"
 #include "driver/dispatch.h"
@@ -51,6 +52,8 @@ int Stop(TableDb* db, const std::string& tablePath, int code) {
 
 int RunDriver(int argc, char** argv) {
   SetUpConsole();
+  // An interrupt leaves no temporary table and no half-written output.
+  platform::RemoveTemporaryFilesOnInterrupt();
   Rc2Carry carry{};
   RunLists lists;
   int rc = ParseArgs(argc, argv, ConsoleMessageFn, ShowUsage, &lists.inputs, &lists.modifiers,
@@ -89,7 +92,8 @@ int RunDriver(int argc, char** argv) {
   }
 
   // A failing modifier or writer does not stop the run, but the exit code
-  // tells scripts that something was not done.
+  // tells scripts that something was not done. Outputs are not written from
+  // a table that a modifier failed to change: they would look finished.
   bool failed = false;
   for (int i = 0; i < lists.modifiers.count; ++i) {
     const FileEntry* e = lists.modifiers.entries[i];
@@ -97,21 +101,29 @@ int RunDriver(int argc, char** argv) {
                           g_RunFlags) != 0)
       failed = true;
   }
+  std::vector<std::string> unwritten;
   for (int i = 0; i < lists.outputs.count; ++i) {
     const FileEntry* e = lists.outputs.entries[i];
-    if (WriteTableFile(tablePath.c_str(), &db, e->szName, e->kind, ConsoleMessageFn, g_RunFlags,
+    if (failed ||
+        WriteTableFile(tablePath.c_str(), &db, e->szName, e->kind, ConsoleMessageFn, g_RunFlags,
                        &carry) != 0)
-      failed = true;
+      unwritten.push_back(e->szName);
   }
+  if (!unwritten.empty()) failed = true;
 
   if (db.bUnusable) {
     failed = true;
   } else {
     rc = CloseTable(&db);
-    if (rc != 0) ReportCode("## Error ", rc, " closing ", tablePath);
+    if (rc != 0) {
+      ReportCode("## Error ", rc, " closing ", tablePath);
+      failed = true;
+    }
   }
   DeleteTempFile(tablePath);
+  for (const std::string& name : unwritten)
+    ConsoleMessageFn(kLevelError, ("Error: output file " + name + " not written").c_str());
   ReleaseArgs(&lists.inputs, &lists.modifiers, &lists.outputs, &lists.logs);
   CloseLogStream();
-  return failed ? -1 : 0;
+  return failed ? ExitMessage(kFailed) : 0;
 }

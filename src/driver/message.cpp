@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <fstream>
 
-#include "platform/platform.h"
 #include "qvutil/types.h"
 
 uint32_t g_RunFlags = 0;
@@ -17,13 +16,6 @@ std::ofstream& LogStream() {
   return log;
 }
 
-// Whether each console line must be out before the next: unless set up
-// otherwise, always.
-bool& ConsoleWatched() {
-  static bool watched = true;
-  return watched;
-}
-
 bool Verbose() { return (g_RunFlags & kFlagVerbose) != 0; }
 bool ConsoleKeeps(int level) { return Verbose() || level > 50; }
 bool LogKeeps(int level) { return Verbose() || level > 25; }
@@ -31,20 +23,14 @@ bool Keeps(int level) { return ConsoleKeeps(level) || (LogStream().is_open() && 
 
 }  // namespace
 
-void SetUpConsole() {
-  DeclareMessageFilter(ConsoleMessageFn, Keeps);
-  // Thousands of messages would each cost a write; where nobody can see the
-  // order of the two streams, the lines collect and go out as the buffer
-  // fills and at exit.
-  if (platform::Env::Get()->ConsoleIsWatched()) return;
-  static char buffer[64 * 1024];
-  if (std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer) == 0) ConsoleWatched() = false;
-}
+void SetUpConsole() { DeclareMessageFilter(ConsoleMessageFn, Keeps); }
 
+// Every line is out before the next is made, so a run that is killed or
+// crashes has shown everything it said.
 void ConsoleLine(const char* text) {
   std::fputs(text, stdout);
   std::fputc('\n', stdout);
-  if (ConsoleWatched()) std::fflush(stdout);
+  std::fflush(stdout);
 }
 
 void ConsoleMessageFn(int level, const char* text) {

@@ -6,15 +6,12 @@
 // The process-wide run flags (Verbose, Force).
 extern uint32_t g_RunFlags;
 
-// Called once before anything is written to the console: where standard
-// output is neither a terminal nor shared with standard error, its lines
-// are buffered and go out as the buffer fills and at exit, instead of one
-// flush per line. Also declares which levels ConsoleMessageFn keeps, for
-// MessageWanted.
+// Called once before anything is written: declares which levels
+// ConsoleMessageFn keeps, for MessageWanted.
 void SetUpConsole();
 // Shows text on the console when Verbose is set or level > 50, and writes
 // it to the open log when level > 25 or Verbose is set; each followed by a
-// newline and a flush (of the console only where it is watched, see above).
+// newline and a flush.
 void ConsoleMessageFn(int level, const char* text);
 // Writes text, a newline and a flush to the console only, whatever the flags.
 void ConsoleLine(const char* text);

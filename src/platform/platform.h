@@ -95,6 +95,8 @@ class Env {
   // Creates a new file named dir + prefix (first 3 chars) + hex + ".tmp",
   // atomically and exclusively (mode 0600), and returns it open for writing
   // in *h (or closed when h is null). 0 on success, else an OS error code.
+  // The file counts as temporary (TemporaryFiles below) until RemoveFile or
+  // ReplaceFile takes it away; RenameFile moves it, still temporary.
   virtual int CreateUniqueFile(const std::string& dir, const std::string& prefix,
                                std::string* path, FileHandle* h) = 0;
   // false when the path's attributes cannot be read (it does not exist).
@@ -105,8 +107,18 @@ class Env {
   virtual int RemoveFile(const std::string& path) = 0;  // 0 or OS error code
   // Fails when `to` exists (MoveFileA). 0 or OS error code.
   virtual int RenameFile(const std::string& from, const std::string& to) = 0;
-  // Matches of '*' and '?' in the last component, in directory order. An
-  // empty result means nothing matched.
+  // Renames from over to in one step, replacing `to` if it exists: how a
+  // finished output takes the place of the old one. 0 or OS error code.
+  virtual int ReplaceFile(const std::string& from, const std::string& to) = 0;
+  // Gives a file that CreateUniqueFile made (owner-only) the permissions a
+  // newly created file of the user gets, for a file that becomes an output.
+  virtual void MakeOrdinary(const std::string& path) = 0;
+  // The same text for every name of one existing file (its device and file
+  // number); for a path that does not exist, the path made absolute with
+  // every link resolved as far as it exists.
+  virtual std::string FileIdentity(const std::string& path) = 0;
+  // Matches of '*' and '?' in the last component, in sorted byte order of
+  // their names on every platform. An empty result means nothing matched.
   virtual std::vector<FindMatch> FindFiles(const std::string& pattern) = 0;
   // The path made absolute and normalised, for "same file" comparisons.
   virtual std::string AbsolutePath(const std::string& path) = 0;
@@ -167,11 +179,6 @@ class Env {
   // ---- time
   virtual void SleepMs(int ms) = 0;
 
-  // ---- console
-  // True when standard output is a terminal, or goes to the same file or
-  // pipe as standard error (or cannot be told apart from it): there each
-  // message must be out before the next is written.
-  virtual bool ConsoleIsWatched() = 0;
 };
 
 // Forwards every call to a target; override single methods to inject faults.
@@ -193,6 +200,9 @@ class EnvWrapper : public Env {
   std::string ToOemPath(const std::string& p) override { return t_->ToOemPath(p); }
   int RemoveFile(const std::string& p) override { return t_->RemoveFile(p); }
   int RenameFile(const std::string& f, const std::string& t) override { return t_->RenameFile(f, t); }
+  int ReplaceFile(const std::string& f, const std::string& t) override { return t_->ReplaceFile(f, t); }
+  void MakeOrdinary(const std::string& p) override { t_->MakeOrdinary(p); }
+  std::string FileIdentity(const std::string& p) override { return t_->FileIdentity(p); }
   std::vector<FindMatch> FindFiles(const std::string& p) override { return t_->FindFiles(p); }
   std::string AbsolutePath(const std::string& p) override { return t_->AbsolutePath(p); }
   bool MakeDirectories(const std::string& p) override { return t_->MakeDirectories(p); }
@@ -215,7 +225,6 @@ class EnvWrapper : public Env {
   bool WriteProfileString(const std::string& f, const std::string& s, const std::string& k, const std::string& v) override { return t_->WriteProfileString(f, s, k, v); }
   int LoadModuleResource(const std::string& p, const std::string& n, int t, std::vector<char>* d) override { return t_->LoadModuleResource(p, n, t, d); }
   void SleepMs(int ms) override { t_->SleepMs(ms); }
-  bool ConsoleIsWatched() override { return t_->ConsoleIsWatched(); }
 
  protected:
   Env* target() const { return t_; }
@@ -263,5 +272,20 @@ class File {
 
 // The build's own implementation (posix/ or win32/).
 Env* DefaultEnv();
+
+// The temporary files the process has made and not yet removed, kept so
+// that an interrupt can remove them. Safe to read from a signal handler.
+namespace temporary_files {
+void Add(const std::string& path);
+void Forget(const std::string& path);
+void Move(const std::string& from, const std::string& to);
+bool Holds(const std::string& path);
+// Calls fn with every one; only what a signal handler may do.
+void ForEach(void (*fn)(const char* path));
+}  // namespace temporary_files
+
+// From now on SIGINT and SIGTERM (console control events on Windows) remove
+// every temporary file and end the process with 130 or 143.
+void RemoveTemporaryFilesOnInterrupt();
 
 }  // namespace platform

@@ -6,6 +6,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <signal.h>
+
+#include <cstring>
 #include <unistd.h>
 
 #include "platform/env_internal.h"
@@ -202,11 +205,27 @@ void PosixEnv::SleepMs(int ms) {
   }
 }
 
-bool PosixEnv::ConsoleIsWatched() {
-  if (isatty(STDOUT_FILENO)) return true;
-  struct stat out, err;
-  if (fstat(STDOUT_FILENO, &out) != 0 || fstat(STDERR_FILENO, &err) != 0) return true;
-  return out.st_dev == err.st_dev && out.st_ino == err.st_ino;
+namespace {
+
+void RemoveOne(const char* path) { unlink(path); }
+
+extern "C" void OnInterrupt(int sig) {
+  temporary_files::ForEach(RemoveOne);
+  static const char kNote[] = "Error: Interrupted\n";
+  ssize_t ignored = write(STDOUT_FILENO, kNote, sizeof kNote - 1);
+  (void)ignored;
+  _exit(128 + sig);
+}
+
+}  // namespace
+
+void RemoveTemporaryFilesOnInterrupt() {
+  struct sigaction sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sa_handler = OnInterrupt;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
 }
 
 }  // namespace platform

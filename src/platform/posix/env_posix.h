@@ -33,6 +33,9 @@ class PosixEnv : public Env {
   std::string ToOemPath(const std::string& path) override;
   int RemoveFile(const std::string& path) override;
   int RenameFile(const std::string& from, const std::string& to) override;
+  int ReplaceFile(const std::string& from, const std::string& to) override;
+  void MakeOrdinary(const std::string& path) override;
+  std::string FileIdentity(const std::string& path) override;
   std::vector<FindMatch> FindFiles(const std::string& pattern) override;
   std::string AbsolutePath(const std::string& path) override;
   bool MakeDirectories(const std::string& path) override;
@@ -67,7 +70,6 @@ class PosixEnv : public Env {
                          std::vector<char>* data) override;
 
   void SleepMs(int ms) override;
-  bool ConsoleIsWatched() override;
 
   // Re-reads TBLCONV_CODEPAGE.
   void LoadCodePage();

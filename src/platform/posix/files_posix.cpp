@@ -11,6 +11,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <string>
+
 #include "platform/posix/env_posix.h"
 #include "platform/wildcard.h"
 
@@ -52,6 +55,7 @@ int PosixEnv::CreateUniqueFile(const std::string& dir, const std::string& prefix
       return SaveLastError();
     }
     *path = name;
+    temporary_files::Add(name);
     if (h)
       *h = fd;
     else
@@ -80,19 +84,41 @@ std::string PosixEnv::ToOemPath(const std::string& path) { return path; }
 
 int PosixEnv::RemoveFile(const std::string& path) {
   if (unlink(path.c_str()) != 0) return SaveLastError();
+  temporary_files::Forget(path);
   return 0;
 }
 
-int PosixEnv::RenameFile(const std::string& from, const std::string& to) {
-  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return SaveLastError();
-  // File systems without RENAME_NOREPLACE: check first (not atomic).
-  struct stat st;
-  if (lstat(to.c_str(), &st) == 0) {
-    errno = EEXIST;
-    return SaveLastError();
-  }
+int PosixEnv::ReplaceFile(const std::string& from, const std::string& to) {
   if (rename(from.c_str(), to.c_str()) != 0) return SaveLastError();
+  temporary_files::Forget(from);
+  return 0;
+}
+
+void PosixEnv::MakeOrdinary(const std::string& path) {
+  mode_t mask = umask(0);
+  umask(mask);
+  chmod(path.c_str(), 0666 & ~mask);
+}
+
+std::string PosixEnv::FileIdentity(const std::string& path) {
+  struct stat st;
+  if (!path.empty() && stat(path.c_str(), &st) == 0)
+    return "file " + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  return "path " + AbsolutePath(path);
+}
+
+int PosixEnv::RenameFile(const std::string& from, const std::string& to) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+    if (errno != EINVAL && errno != ENOSYS) return SaveLastError();
+    // File systems without RENAME_NOREPLACE: check first (not atomic).
+    struct stat st;
+    if (lstat(to.c_str(), &st) == 0) {
+      errno = EEXIST;
+      return SaveLastError();
+    }
+    if (rename(from.c_str(), to.c_str()) != 0) return SaveLastError();
+  }
+  temporary_files::Move(from, to);
   return 0;
 }
 
@@ -121,6 +147,8 @@ std::vector<FindMatch> PosixEnv::FindFiles(const std::string& pattern) {
     out.push_back(std::move(m));
   }
   closedir(d);
+  std::sort(out.begin(), out.end(),
+            [](const FindMatch& a, const FindMatch& b) { return a.name < b.name; });
   return out;
 }
 
@@ -155,9 +183,8 @@ std::string PosixEnv::AbsolutePath(const std::string& path) {
     if (!getcwd(cwd, sizeof cwd)) return Normalise("/" + path);
     abs = std::string(cwd) + "/" + path;
   }
-  abs = Normalise(abs);
-  // Resolve links where the path (or its directory) exists, so that two
-  // names of one file compare equal.
+  // Resolve links where the path (or its directory) exists, as the path is
+  // typed: "link/../x" is x beside the link's target, not beside the link.
   char real[PATH_MAX];
   if (realpath(abs.c_str(), real)) return real;
   size_t slash = abs.rfind('/');
@@ -167,7 +194,7 @@ std::string PosixEnv::AbsolutePath(const std::string& path) {
     if (r.back() != '/') r += '/';
     return r + abs.substr(slash + 1);
   }
-  return abs;
+  return Normalise(abs);
 }
 
 bool PosixEnv::MakeDirectories(const std::string& path) {

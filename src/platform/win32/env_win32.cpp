@@ -99,8 +99,10 @@ int Win32Env::OpenFile(const std::string& path, Access access, Disposition disp,
       create = OPEN_ALWAYS;
       break;
   }
-  HANDLE os = CreateFileA(path.c_str(), want, FILE_SHARE_READ, nullptr, create,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A temporary file may be removed by an interrupt while it is open.
+  DWORD share = FILE_SHARE_READ | (temporary_files::Holds(path) ? FILE_SHARE_DELETE : 0);
+  HANDLE os = CreateFileA(path.c_str(), want, share, nullptr, create, FILE_ATTRIBUTE_NORMAL,
+                          nullptr);
   if (os == INVALID_HANDLE_VALUE) return SaveLastError();
   AcquireSRWLockExclusive(&handles_lock_);
   size_t slot = 3;
@@ -279,17 +281,24 @@ void Win32Env::SleepMs(int ms) {
   if (ms > 0) Sleep(static_cast<DWORD>(ms));
 }
 
-bool Win32Env::ConsoleIsWatched() {
-  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-  if (out == INVALID_HANDLE_VALUE || out == nullptr) return true;
-  // Only a disk file can surely be told apart from the error stream.
-  if (GetFileType(out) != FILE_TYPE_DISK) return true;
-  if (err == INVALID_HANDLE_VALUE || err == nullptr || GetFileType(err) != FILE_TYPE_DISK) return false;
-  BY_HANDLE_FILE_INFORMATION a, b;
-  if (!GetFileInformationByHandle(out, &a) || !GetFileInformationByHandle(err, &b)) return true;
-  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-         a.nFileIndexLow == b.nFileIndexLow;
+namespace {
+
+void RemoveOne(const char* path) { DeleteFileA(path); }
+
+// Runs on a thread of its own: the temporary files are opened with delete
+// sharing, so they go even while the run still holds them.
+BOOL WINAPI OnConsoleEvent(DWORD type) {
+  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
+  temporary_files::ForEach(RemoveOne);
+  static const char kNote[] = "Error: Interrupted\r\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), kNote, sizeof kNote - 1, &written, nullptr);
+  ExitProcess(type == CTRL_C_EVENT ? 130 : 143);
+  return TRUE;
 }
+
+}  // namespace
+
+void RemoveTemporaryFilesOnInterrupt() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 }  // namespace platform

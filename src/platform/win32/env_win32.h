@@ -35,6 +35,9 @@ class Win32Env : public Env {
   std::string ToOemPath(const std::string& path) override;
   int RemoveFile(const std::string& path) override;
   int RenameFile(const std::string& from, const std::string& to) override;
+  int ReplaceFile(const std::string& from, const std::string& to) override;
+  void MakeOrdinary(const std::string& path) override;
+  std::string FileIdentity(const std::string& path) override;
   std::vector<FindMatch> FindFiles(const std::string& pattern) override;
   std::string AbsolutePath(const std::string& path) override;
   bool MakeDirectories(const std::string& path) override;
@@ -69,7 +72,6 @@ class Win32Env : public Env {
                          std::vector<char>* data) override;
 
   void SleepMs(int ms) override;
-  bool ConsoleIsWatched() override;
 
  private:
   // The OS handle behind a numeric one, or INVALID_HANDLE_VALUE.

@@ -2,6 +2,9 @@
 // GetFileAttributesExA, CharToOemA, DeleteFileA, MoveFileA (which never
 // replaces), FindFirstFileA/FindNextFileA, GetFullPathNameA and
 // CreateDirectoryA.
+#include <algorithm>
+#include <string>
+
 #include "platform/win32/env_win32.h"
 
 namespace platform {
@@ -34,10 +37,12 @@ int Win32Env::CreateUniqueFile(const std::string& dir, const std::string& prefix
   // Unique number 0: the call picks a free name and creates the empty file.
   if (GetTempFileNameA(dir.c_str(), prefix.c_str(), 0, buf) == 0) return SaveLastError();
   std::string name = buf;
+  temporary_files::Add(name);
   if (h) {
     int rc = OpenFile(name, Access::kReadWrite, Disposition::kOpenExisting, h);
     if (rc != 0) {
       DeleteFileA(name.c_str());
+      temporary_files::Forget(name);
       return SetLastErrorCode(rc);
     }
   }
@@ -68,12 +73,38 @@ std::string Win32Env::ToOemPath(const std::string& path) {
 
 int Win32Env::RemoveFile(const std::string& path) {
   if (!DeleteFileA(path.c_str())) return SaveLastError();
+  temporary_files::Forget(path);
   return 0;
 }
 
 int Win32Env::RenameFile(const std::string& from, const std::string& to) {
   if (!MoveFileA(from.c_str(), to.c_str())) return SaveLastError();
+  temporary_files::Move(from, to);
   return 0;
+}
+
+int Win32Env::ReplaceFile(const std::string& from, const std::string& to) {
+  if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return SaveLastError();
+  temporary_files::Forget(from);
+  return 0;
+}
+
+// A new file takes the permissions of its directory on Windows already.
+void Win32Env::MakeOrdinary(const std::string&) {}
+
+std::string Win32Env::FileIdentity(const std::string& path) {
+  HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    BY_HANDLE_FILE_INFORMATION info;
+    bool ok = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    if (ok)
+      return "file " + std::to_string(info.dwVolumeSerialNumber) + ":" +
+             std::to_string((static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+  }
+  return "path " + AbsolutePath(path);
 }
 
 std::vector<FindMatch> Win32Env::FindFiles(const std::string& pattern) {
@@ -96,6 +127,8 @@ std::vector<FindMatch> Win32Env::FindFiles(const std::string& pattern) {
     out.push_back(std::move(m));
   } while (FindNextFileA(find, &fd));
   FindClose(find);
+  std::sort(out.begin(), out.end(),
+            [](const FindMatch& a, const FindMatch& b) { return a.name < b.name; });
   return out;
 }
 

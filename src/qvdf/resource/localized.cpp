@@ -13,7 +13,7 @@ bool FileSet::CloseAll(std::FILE* warn) {
     bool wrote = files[i].Written();
     if (!files[i].Close()) {
       std::fprintf(warn, wrote ? "Error writing %s file.\n" : "Error closing %s file.\n",
-                   names[i].c_str());
+                   Shown(i).c_str());
       ok = false;
     }
   }

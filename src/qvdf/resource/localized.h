@@ -68,7 +68,9 @@ struct FieldKeyBytes {
 // Names, open files and two flags; both converter families embed one.
 struct FileSet {
   static constexpr int kSlots = 6;
-  std::string names[kSlots];
+  std::string names[kSlots];  // the files opened
+  std::string shown[kSlots];  // what messages call them, when not their names
+  const std::string& Shown(int i) const { return shown[i].empty() ? names[i] : shown[i]; }
   TextFile files[kSlots];
   uint32_t flags[2] = {0, 0};
 
@@ -84,9 +86,10 @@ class TableConverter {
   virtual ~TableConverter() = default;
   // True when `in` was converted into `out`; false on failure or without a
   // converter.
-  bool Run(const std::string& in, FileKind inKind, const std::string& out,
-           FileKind outKind) const {
-    return fn_ != nullptr && fn_(in.c_str(), inKind, out.c_str(), outKind);
+  bool Run(const std::string& in, FileKind inKind, const std::string& out, FileKind outKind,
+           const std::string& shownAs = std::string()) const {
+    return fn_ != nullptr &&
+           fn_(in.c_str(), inKind, out.c_str(), outKind, shownAs.empty() ? nullptr : shownAs.c_str());
   }
 
  private:
@@ -104,11 +107,14 @@ class SplitConverter {
   // Closes the files and removes the temporary script.
   virtual ~SplitConverter();
 
-  // Takes the names. When the kinds differ, the script is a new temporary
-  // file and `source` the table it is converted from. True, or false when
-  // no temporary file could be made (reported).
+  // Takes the names, and the files the .itf and .itr are written to (their
+  // names when empty). When the kinds differ, the script is a new temporary
+  // file and `source` the table it is converted from; the script calls
+  // itself after the .itf. True, or false when no temporary file could be
+  // made (reported).
   virtual bool Prepare(const std::string& source, const std::string& itfName,
-                       const std::string& itrName);
+                       const std::string& itrName, const std::string& itfPath = std::string(),
+                       const std::string& itrPath = std::string());
   // Opens the script for reading, then the .itf and .itr for writing. 1, or
   // 0 after "Error opening %s file.\n".
   virtual int OpenFiles();

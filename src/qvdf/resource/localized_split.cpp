@@ -134,7 +134,8 @@ SplitConverter::~SplitConverter() {
 }
 
 bool SplitConverter::Prepare(const std::string& source, const std::string& itfName,
-                             const std::string& itrName) {
+                             const std::string& itrName, const std::string& itfPath,
+                             const std::string& itrPath) {
   if (sourceKind_ != intermediateKind_) {
     std::string temp;
     if (!localized::MakeTempFile("TXT", warn_, &temp)) return false;
@@ -144,14 +145,18 @@ bool SplitConverter::Prepare(const std::string& source, const std::string& itfNa
   } else {
     files_.names[0] = source;
   }
-  files_.names[2] = itfName;
-  files_.names[3] = itrName;
+  files_.names[2] = itfPath.empty() ? itfName : itfPath;
+  files_.names[3] = itrPath.empty() ? itrName : itrPath;
+  files_.shown[2] = itfName;
+  files_.shown[3] = itrName;
   return true;
 }
 
 bool SplitConverter::Convert() {
   if (sourceKind_ == intermediateKind_) return true;
-  if (converter_.Run(tableFile_, sourceKind_, files_.names[0], intermediateKind_)) return true;
+  if (converter_.Run(tableFile_, sourceKind_, files_.names[0], intermediateKind_,
+                     files_.Shown(2)))
+    return true;
   std::fprintf(warn_, "Error converting from %s to %s.\n", tableFile_.c_str(),
                files_.names[0].c_str());
   return false;
@@ -169,7 +174,7 @@ int SplitConverter::OpenFiles() {
                 {3, Access::kWrite, Disposition::kCreateAlways}};
   for (const auto& o : kOpens) {
     if (files_.files[o.slot].Open(files_.names[o.slot], o.access, o.disp) != 0) {
-      std::fprintf(warn_, "Error opening %s file.\n", files_.names[o.slot].c_str());
+      std::fprintf(warn_, "Error opening %s file.\n", files_.Shown(o.slot).c_str());
       return 0;
     }
   }

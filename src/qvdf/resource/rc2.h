@@ -26,7 +26,8 @@ class Rc2Output {
 
  private:
   friend int OpenRc2Output(Rc2Output* w, int version, const char* name, MessageFn msg);
-  friend int FinishRc2Output(Rc2Output* w, const char* name, MessageFn msg, Rc2Carry* carry);
+  friend int FinishRc2Output(Rc2Output* w, const char* name, const char* path, MessageFn msg,
+                             Rc2Carry* carry);
   friend void AbandonRc2Output(Rc2Output* w);
   void RemoveTemp();
 
@@ -36,12 +37,15 @@ class Rc2Output {
 };
 
 // 0 with a temporary text table open, or -1 (no temporary name, or the text
-// output could not be opened; nothing is left behind).
+// output could not be opened; nothing is left behind). The text table calls
+// itself after the output `name` with the extension ".txt", so that a
+// script names no temporary file.
 int OpenRc2Output(Rc2Output* w, int version, const char* name, MessageFn msg);
-// Finishes the temporary text table and converts it into `name`. 0, or -1
-// after "Processing aborted due to error code ". The temporary file is
-// removed either way.
-int FinishRc2Output(Rc2Output* w, const char* name, MessageFn msg, Rc2Carry* carry);
+// Finishes the temporary text table and converts it into the output `name`,
+// written to `path` (name when null). 0, or -1 after "Processing aborted
+// due to error code ". The temporary file is removed either way.
+int FinishRc2Output(Rc2Output* w, const char* name, const char* path, MessageFn msg,
+                    Rc2Carry* carry);
 // Closes the temporary text table after a failed WriteTxtTable and removes it.
 void AbandonRc2Output(Rc2Output* w);
 // Converts the text table open on `src` into the script open on `dst`; a

@@ -47,7 +47,6 @@ void Rc2Output::RemoveTemp() {
 }
 
 int OpenRc2Output(Rc2Output* w, int version, const char* name, MessageFn msg) {
-  (void)name;
   platform::Env* env = platform::Env::Get();
   w->RemoveTemp();
   std::string dir = env->TempDirectory();
@@ -58,7 +57,9 @@ int OpenRc2Output(Rc2Output* w, int version, const char* name, MessageFn msg) {
   if (env->CreateUniqueFile(dir, "TXT", &path, nullptr) != 0) return kFailed;
   w->tempPath_ = path;
   w->version_ = version;
-  if (OpenTxtOutput(&w->text_, version, path.c_str(), msg) != 0) {
+  platform::PathParts shown = env->SplitPath(name);
+  shown.ext = ".txt";
+  if (OpenTxtOutput(&w->text_, version, env->JoinPath(shown).c_str(), path.c_str(), msg) != 0) {
     w->RemoveTemp();
     return kFailed;
   }
@@ -70,7 +71,9 @@ void AbandonRc2Output(Rc2Output* w) {
   w->RemoveTemp();
 }
 
-int FinishRc2Output(Rc2Output* w, const char* name, MessageFn msg, Rc2Carry* carry) {
+int FinishRc2Output(Rc2Output* w, const char* name, const char* path, MessageFn msg,
+                    Rc2Carry* carry) {
+  if (!path) path = name;
   const std::string temp = w->tempPath_;
   platform::File src, dst;
   int code = 0;
@@ -90,7 +93,7 @@ int FinishRc2Output(Rc2Output* w, const char* name, MessageFn msg, Rc2Carry* car
     if (code != 0) Send(msg, "Unable to open file " + temp);
   }
   if (code == 0) {
-    code = OpenFileMode(name, kModeWrite, &status, &h, kModule, __LINE__);
+    code = OpenFileMode(path, kModeWrite, &status, &h, kModule, __LINE__);
     dst = platform::File(h);
     if (code != 0) Send(msg, std::string("Unable to open file ") + name);
   }

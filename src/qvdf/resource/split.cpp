@@ -30,14 +30,16 @@ std::string ItfNameFor(const std::string& itrName) {
   return env->JoinPath(parts);
 }
 
-int SplitTableFile(int version, const char* source, const char* itrName, MessageFn /*msg*/,
-                   ConvertFn convert) {
+int SplitTableFile(int version, const char* source, const char* itrName, const char* itrPath,
+                   const char* itfPath, MessageFn /*msg*/, ConvertFn convert) {
   if ((version != 3 && version != 4) || !source || !itrName) return kErrSplitPair;
   const std::string itr = itrName;
+  const std::string itf = ItfNameFor(itr);
   LocalizedSplitter splitter(convert);
   splitter.SetKinds(FileKind::ItbV4, ScriptKind(version));
   // The destructor closes the files and removes the intermediate script.
-  if (!splitter.Prepare(source, ItfNameFor(itr), itr) || !splitter.Convert() ||
+  if (!splitter.Prepare(source, itf, itr, itfPath ? itfPath : itf, itrPath ? itrPath : itr) ||
+      !splitter.Convert() ||
       splitter.OpenFiles() != 1)
     return kErrSplitPair;
   bool split = splitter.Split();

@@ -8,8 +8,10 @@
 
 #include "qvutil/types.h"
 
-// Converts one table file into another; true on success.
-using ConvertFn = bool (*)(const char* in, FileKind inKind, const char* out, FileKind outKind);
+// Converts one table file into another; true on success. The output's own
+// text (a script's comment line) calls it shownAs, or out when that is null.
+using ConvertFn = bool (*)(const char* in, FileKind inKind, const char* out, FileKind outKind,
+                           const char* shownAs);
 
 // The .itf name of a pair: the .itr name with the extension ".itf"; a
 // directory component that begins with "rc." is cut off together with
@@ -17,11 +19,13 @@ using ConvertFn = bool (*)(const char* in, FileKind inKind, const char* out, Fil
 std::string ItfNameFor(const std::string& itrName);
 
 // Splits the table file `source` (an .itb) into itrName and its .itf,
-// through an intermediate script of `version` (3 or 4). 0, or 1 on any
-// failure (reported on the standard error stream; the pair may then be
-// incomplete). The intermediate script is removed on every path.
-int SplitTableFile(int version, const char* source, const char* itrName, MessageFn msg,
-                   ConvertFn convert);
+// through an intermediate script of `version` (3 or 4), writing them to
+// itrPath and itfPath (the names themselves when null; messages and the
+// files' text give the names). 0, or 1 on any failure (reported on the
+// standard error stream; the pair may then be incomplete). The
+// intermediate script is removed on every path.
+int SplitTableFile(int version, const char* source, const char* itrName, const char* itrPath,
+                   const char* itfPath, MessageFn msg, ConvertFn convert);
 // Reads the pair, through an intermediate script of `version` (3 or 4),
 // into a new temporary version-4 table file whose name goes to outName
 // (kMaxPath bytes); the caller removes that file. 0; 16 when one file of the

@@ -158,7 +158,9 @@ int CompactCopy(const char* srcPath, const char* dstPath) {
   return rc;
 }
 
-int WriteItb(const char* tablePath, TableDb* db, const char* outPath, MessageFn msg) {
+int WriteItb(const char* tablePath, TableDb* db, const char* outName, const char* outPath,
+             MessageFn msg) {
+  if (!outPath) outPath = outName;
   if (db->bUnusable || !IsTableOpen(db)) {
     int code = GetError(db) ? GetError(db) : kErrMode;
     Report(msg, "Error " + std::to_string(code) + " trying to open " + tablePath);
@@ -171,7 +173,7 @@ int WriteItb(const char* tablePath, TableDb* db, const char* outPath, MessageFn 
   }
   int rc = CompactCopy(tablePath, outPath);
   if (rc)
-    Report(msg, "## Error " + std::to_string(rc) + " copying from " + tablePath + " to " + outPath);
+    Report(msg, "## Error " + std::to_string(rc) + " copying from " + tablePath + " to " + outName);
   // The table is needed again after a failed copy as well.
   if (int reopen = OpenTable(tablePath, db, 1)) {
     db->bUnusable = true;

@@ -8,11 +8,13 @@
 #include "qvdf/store/tabledb.h"
 #include "qvutil/types.h"
 
-// Closes db, compacts its file into outPath, reopens db (mode 1) also after
-// a failed copy. 0, or the first failing code, reported through msg. When
-// the close or the reopen fails, db is marked unusable (and a later call
-// refuses it with "Error <code> trying to open <tablePath>").
-int WriteItb(const char* tablePath, TableDb* db, const char* outPath, MessageFn msg);
+// Closes db, compacts its file into outPath (outName when null; messages
+// name outName), reopens db (mode 1) also after a failed copy. 0, or the
+// first failing code, reported through msg. When the close or the reopen
+// fails, db is marked unusable (and a later call refuses it with
+// "Error <code> trying to open <tablePath>").
+int WriteItb(const char* tablePath, TableDb* db, const char* outName, const char* outPath,
+             MessageFn msg);
 // Copies the live blocks of a table file, in a fixed order and with no
 // waste. 0; an open or create code; 4 not a table; 6; 12.
 int CompactCopy(const char* srcPath, const char* dstPath);

@@ -235,10 +235,11 @@ using namespace txtw;
 TxtOutput::TxtOutput() : w_(std::make_unique<Writer>()) {}
 TxtOutput::~TxtOutput() = default;
 
-int OpenTxtOutput(TxtOutput* out, int version, const char* name, MessageFn msg) {
+int OpenTxtOutput(TxtOutput* out, int version, const char* name, const char* path,
+                  MessageFn msg) {
   Writer& s = out->writer();
   s.msg = msg;
-  if (!s.Open(name)) {
+  if (!s.Open(path ? path : name)) {
     SendMessage(msg, kLevelError, (std::string("Unable to open file ") + name).c_str());
     return kErrNotFound;
   }

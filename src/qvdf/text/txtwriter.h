@@ -26,8 +26,11 @@ class TxtOutput {
   std::unique_ptr<txtw::Writer> w_;
 };
 
-// 0, or 9 when the file cannot be created ("Unable to open file ").
-int OpenTxtOutput(TxtOutput* out, int version, const char* name, MessageFn msg);
+// Opens the output `name` (written to `path`, or to name when path is null;
+// the file's first line and the messages name it `name`). 0, or 9 when the
+// file cannot be created ("Unable to open file name").
+int OpenTxtOutput(TxtOutput* out, int version, const char* name, const char* path,
+                  MessageFn msg);
 // 0, or the code of the first failure.
 int WriteTxtTable(TableDb* db, TxtOutput* out, MessageFn msg);
 // 0, or 6 when a write or the close failed ("Error writing ").
