@@ -138,7 +138,7 @@ class PendingOutput {
     platform::Env* env = platform::Env::Get();
     platform::PathParts parts = env->SplitPath(name);
     std::string dir = parts.drive + parts.dir;
-    if (dir.empty()) dir = ".";
+    if (dir.empty()) dir.push_back('.');
     // Where no file can be made beside it, or the name is a directory, the
     // writer meets the trouble with the name itself and says so as always.
     platform::FileAttributes a;
