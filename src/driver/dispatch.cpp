@@ -275,6 +275,10 @@ int ReadTableFile(const char* tablePath, TableDb* db, const char* name, FileKind
     Error(msg, "Processing aborted due to error code " + std::to_string(synced));
     return synced;
   }
+  if (int compacted = CompactWhenWasteful(tablePath, db)) {
+    Error(msg, "Error " + std::to_string(compacted) + " trying to open " + tablePath);
+    return compacted;
+  }
   return rc;
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/platform.h"
 #include "qvdf/store/tableio.h"
 
 namespace {
@@ -180,5 +181,32 @@ int WriteItb(const char* tablePath, TableDb* db, const char* outName, const char
     Report(msg, "Error " + std::to_string(reopen) + " trying to open " + tablePath);
     return rc ? rc : reopen;
   }
+  return rc;
+}
+
+int CompactWhenWasteful(const char* tablePath, TableDb* db) {
+  if (!IsTableOpen(db) || db->nMode != 1) return kOk;
+  const FileHeader& h = db->file.header;
+  const uint64_t data = uint64_t{db->file.dwEndOfData} - sizeof(FileHeader);
+  const uint64_t wasted = h.dwWastedBytes;
+  // Half the live size: the next input may add a whole table of waste
+  // before the next look, and the copy needs room of its own.
+  if (wasted <= (data - wasted) / 2) return kOk;
+
+  platform::Env* env = platform::Env::Get();
+  platform::PathParts parts = env->SplitPath(tablePath);
+  std::string compact;
+  if (env->CreateUniqueFile(parts.drive + parts.dir, "ITB", &compact, nullptr) != 0) return kOk;
+  if (int rc = CloseTable(db)) {
+    env->RemoveFile(compact);
+    db->bUnusable = true;
+    return rc;
+  }
+  // The copy replaces the table only when whole; otherwise the table goes on
+  // as it was, wasted space and all.
+  if (CompactCopy(tablePath, compact.c_str()) != kOk || env->ReplaceFile(compact, tablePath) != 0)
+    env->RemoveFile(compact);
+  int rc = OpenTable(tablePath, db, 1);
+  if (rc != kOk) db->bUnusable = true;
   return rc;
 }

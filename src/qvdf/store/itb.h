@@ -18,6 +18,14 @@ int WriteItb(const char* tablePath, TableDb* db, const char* outName, const char
 // Copies the live blocks of a table file, in a fixed order and with no
 // waste. 0; an open or create code; 4 not a table; 6; 12.
 int CompactCopy(const char* srcPath, const char* dstPath);
+// Space is never reused within a table, so a long merge piles up dead
+// blocks: when they pass half the live ones, the open working table is
+// closed, copied without waste beside itself, replaced by the copy and
+// reopened. Its contents are the same, and it never takes more than about
+// three times its live size. 0 (also when nothing needed doing, or the
+// copy could not be made and the table goes on as it was), or the code of
+// a failed close or reopen (db is then marked unusable).
+int CompactWhenWasteful(const char* tablePath, TableDb* db);
 // Merges the table file at inPath into db; what was merged before a
 // failure stays. 0; 9 missing; the open code; 4 malformed; 13 a record ID
 // already used; another store code.
