@@ -4,6 +4,7 @@
 // to the console only; everything else goes through ConsoleMessageFn.
 #include "driver/driver.h"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,11 @@ int Stop(TableDb* db, const std::string& tablePath, int code) {
 }  // namespace
 
 int RunDriver(int argc, char** argv) {
+  // The one word that is no table command line.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    ConsoleLine("tblconv " TBLCONV_VERSION);
+    return 0;
+  }
   SetUpConsole();
   // An interrupt leaves no temporary table and no half-written output.
   platform::RemoveTemporaryFilesOnInterrupt();

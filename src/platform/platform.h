@@ -138,9 +138,16 @@ class Env {
   virtual void UpperCase(char* s) = 0;
 
   // ---- program location
-  // Directory of the running program, with a trailing separator; when it is
-  // not writable, the per-user state directory (created on demand).
+  // Where the program keeps its error log and options file, with a trailing
+  // separator: its own directory when that is writable and not a system
+  // one; else the per-user state directory (created on demand). On POSIX a
+  // program in a .../bin or .../sbin directory is installed and always uses
+  // the state directory: $XDG_STATE_HOME/tblconv/, else
+  // ~/.local/state/tblconv/.
   virtual std::string ProgramDirectory() = 0;
+  // The directory of settings an administrator gives every user
+  // ("/etc/tblconv/" on POSIX), or "" where there is none (Windows).
+  virtual std::string SystemConfigDirectory() = 0;
 
   // ---- movable memory (GlobalAlloc family)
   virtual MemHandle MemAllocMovable(size_t n) = 0;        // 0 on failure or for n 0
@@ -214,6 +221,7 @@ class EnvWrapper : public Env {
   void LowerCase(char* s) override { t_->LowerCase(s); }
   void UpperCase(char* s) override { t_->UpperCase(s); }
   std::string ProgramDirectory() override { return t_->ProgramDirectory(); }
+  std::string SystemConfigDirectory() override { return t_->SystemConfigDirectory(); }
   MemHandle MemAllocMovable(size_t n) override { return t_->MemAllocMovable(n); }
   MemHandle MemReAllocMovable(MemHandle h, size_t n) override { return t_->MemReAllocMovable(h, n); }
   void* MemLock(MemHandle h) override { return t_->MemLock(h); }

@@ -1,4 +1,5 @@
-// The options file "qvoptcfg.cfg" beside the error log, and the file
+// The options file "qvoptcfg.cfg" beside the error log (and the system's,
+// where an administrator has made one), and the file
 // routines over numeric handles that the data file layer and the format
 // readers and writers share.
 #include "qvutil/options.h"
@@ -46,7 +47,15 @@ std::string GetOptionsPath() {
 void OptionsResetForTesting() { g_options_path.clear(); }
 
 int ReadOptionInt(const char* section, const char* key, int def) {
-  std::string text = platform::Env::Get()->ReadProfileString(GetOptionsPath(), section, key, "");
+  platform::Env* env = platform::Env::Get();
+  // The administrator's settings, where there are any, come first; the
+  // user's own file holds the rest and the defaults written back.
+  std::string text;
+  std::string system = env->SystemConfigDirectory();
+  platform::FileAttributes attrs;
+  if (!system.empty() && env->GetAttributes(system + "qvoptcfg.cfg", &attrs))
+    text = env->ReadProfileString(system + "qvoptcfg.cfg", section, key, "");
+  if (text.empty()) text = env->ReadProfileString(GetOptionsPath(), section, key, "");
   if (text.size() > 63) text.resize(63);  // the value buffer holds 64 characters
   if (!text.empty()) return LeadingInt(text);
   WriteOptionInt(section, key, def);

@@ -11,8 +11,9 @@ using platform::FileHandle;
 // The log's directory + "qvoptcfg.cfg", worked out on first use and kept.
 std::string GetOptionsPath();
 // The key's leading decimal integer (0 when it does not start with one,
-// clamped to int); a missing or empty key returns `def` after writing it to
-// the file.
+// clamped to int), from the system's options file when that has the key,
+// else from the user's; a key in neither returns `def` after writing it to
+// the user's file.
 int ReadOptionInt(const char* section, const char* key, int def);
 // Write the key (creating the file or section); failures are not reported.
 void WriteOptionInt(const char* section, const char* key, int value);

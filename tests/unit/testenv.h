@@ -100,6 +100,8 @@ class TestEnv : public platform::EnvWrapper {
   long WriteAt(platform::FileHandle h, uint64_t off, const void* b, size_t n) override;
   int RenameFile(const std::string& from, const std::string& to) override;
   std::string TempDirectory() override { return dir.dir(); }
+  // No administrator's settings but those a test puts in its etc/.
+  std::string SystemConfigDirectory() override { return dir.Path("etc/"); }
   platform::MemHandle MemAllocMovable(size_t n) override;
   // A mutex of this test's own, so that tests in parallel never share one.
   std::unique_ptr<platform::NamedMutex> NewNamedMutex(const std::string& name) override;

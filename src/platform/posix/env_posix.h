@@ -49,6 +49,7 @@ class PosixEnv : public Env {
   void LowerCase(char* s) override;
   void UpperCase(char* s) override;
   std::string ProgramDirectory() override;
+  std::string SystemConfigDirectory() override;
 
   // movable memory (memory_posix.cpp)
   MemHandle MemAllocMovable(size_t n) override;

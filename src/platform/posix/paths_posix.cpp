@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "platform/posix/env_posix.h"
 
 namespace platform {
@@ -98,12 +100,24 @@ std::string PosixEnv::ProgramDirectory() {
   return ProgramDirectoryFrom(exe.substr(0, exe.rfind('/') + 1));
 }
 
+std::string PosixEnv::SystemConfigDirectory() { return "/etc/tblconv/"; }
+
+namespace {
+bool EndsWith(const std::string& s, const char* tail) {
+  size_t n = std::strlen(tail);
+  return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+}  // namespace
+
 std::string ProgramDirectoryFrom(const std::string& exe_dir) {
   struct stat st;
-  if (!exe_dir.empty() && stat(exe_dir.c_str(), &st) == 0 && (st.st_mode & 0222) != 0 &&
-      access(exe_dir.c_str(), W_OK) == 0)
+  // An installed program never writes beside itself, even where it could
+  // (as root): its log and options go to the user's state directory.
+  bool installed = EndsWith(exe_dir, "/bin/") || EndsWith(exe_dir, "/sbin/");
+  if (!installed && !exe_dir.empty() && stat(exe_dir.c_str(), &st) == 0 &&
+      (st.st_mode & 0222) != 0 && access(exe_dir.c_str(), W_OK) == 0)
     return exe_dir;
-  // Installed in a read-only place: keep the log and options per user.
+  // Installed, or in a read-only place: keep the log and options per user.
   std::string state;
   const char* xdg = getenv("XDG_STATE_HOME");
   if (xdg && xdg[0] == '/') {

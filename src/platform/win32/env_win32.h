@@ -51,6 +51,7 @@ class Win32Env : public Env {
   void LowerCase(char* s) override;
   void UpperCase(char* s) override;
   std::string ProgramDirectory() override;
+  std::string SystemConfigDirectory() override;
 
   // movable memory (memory_win32.cpp)
   MemHandle MemAllocMovable(size_t n) override;

@@ -61,6 +61,9 @@ std::string Win32Env::ProgramDirectory() {
   return ProgramDirectoryFrom(sep == std::string::npos ? std::string() : exe.substr(0, sep + 1));
 }
 
+// Windows keeps everything beside the program (or per user), as it always has.
+std::string Win32Env::SystemConfigDirectory() { return std::string(); }
+
 std::string ProgramDirectoryFrom(const std::string& exe_dir) {
   // Writable when a file can be made there (attributes do not tell: a
   // folder's read-only bit means nothing and access lists decide).
