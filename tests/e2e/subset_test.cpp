@@ -130,6 +130,33 @@ TEST_F(SubsetRunTest, TwoSubsetFilesApplyInOrder) {
   EXPECT_TRUE(Contains(rev, "\r\nMAINSYSTEM=1\r\nMAINCLASS=6\r\n"));
 }
 
+// A kept map that reads a list of a dropped section goes with that list,
+// whichever systems the map names.
+TEST_F(SubsetRunTest, MapOfADroppedSectionsListIsLeftOut) {
+  WriteFile("t.txt",
+            "TYPE=SYSTEM\r\nCOUNT=2\r\n"
+            "SYSTEM=2,0,0,\"Two\",TWO,,0,0,0,,0,S,0,1000000000,0X0,0,0,1\r\n"
+            "SECTION=1,0,\"A\",,0,,,0X2,0,,0\r\n"
+            "SYSTEM=5,0,0,\"Five\",FIVE,,0,0,0,,0,S,0,1000000000,0X0,0,0,1\r\n"
+            "SECTION=1,0,\"A\",,0,,,0X2,0,,0\r\n"
+            "TYPE=FIELDS\r\nCOUNT=2\r\n"
+            "LISTID=0\r\nAPP=2\r\nSECID=1\r\nSECTYPE=0\r\nNAME=L0\r\nCOUNT=1\r\n"
+            "FIELD=1,\"A\",\"A\",1,C,0,9,,,0X0,-1,0\r\n"
+            "LISTID=3\r\nAPP=5\r\nSECID=1\r\nSECTYPE=0\r\nNAME=L3\r\nCOUNT=1\r\n"
+            "FIELD=1,\"B\",\"B\",1,C,0,9,,,0X0,-1,0\r\n"
+            "TYPE=MAPS\r\nCOUNT=1\r\n"
+            "MAPID=1\r\nSECTYPE=0\r\nNAME=M\r\nATTRIBS=0\r\nSOURCE=2,3,1\r\nTARGET=2,0,1\r\n"
+            "COUNT=1\r\nMAP=1\r\n");
+  WriteFile("cut.sub", "MAIN_CLASS=1\r\nMAIN_SYSTEM=2\r\nCOUNT=2\r\nSYSTEM=2,0,0,X\r\n"
+                       "SYSTEM=5,0,0,Y,1\r\n");
+  RunResult r = Run({"t.txt", "/s", "cut.sub", "cut.txt"});
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_FALSE(Contains(r.out, "ERROR")) << r.out;
+  std::string cut = ReadFile("cut.txt");
+  EXPECT_TRUE(Contains(cut, "# Number of field lists:  1\r\n# Number of field maps:  0\r\n"))
+      << cut;
+}
+
 TEST_F(SubsetRunTest, ExampleSubsetFileCutsTheExampleTable) {
   WriteFile("sample.txt", e2e::SourceFile("examples/sample.txt"));
   WriteFile("subset.txt", e2e::SourceFile("examples/subset.txt"));
