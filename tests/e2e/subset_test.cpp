@@ -157,6 +157,44 @@ TEST_F(SubsetRunTest, MapOfADroppedSectionsListIsLeftOut) {
       << cut;
 }
 
+// A table of as many lists as a text table can hold (IDs 0 to 1023) has no
+// ID left for an alias that would read back: the alias is refused rather
+// than written under an ID the reader refuses with 13. With one ID below
+// 1000 free, the alias takes it and the cut reads back.
+TEST_F(SubsetRunTest, AliasIdsStayWhereTheReaderTakesThem) {
+  auto table = [](int skip) {
+    std::string t =
+        "TYPE=SYSTEM\r\nCOUNT=1\r\n"
+        "SYSTEM=1,0,0,\"One\",ONE,,0,0,0,,0,S,0,1000000000,0X0,0,0,1\r\n"
+        "SECTION=1,0,\"A\",,0,,,0X2,0,,0\r\n"
+        "TYPE=FIELDS\r\nCOUNT=" + std::to_string(skip < 0 ? 1024 : 1023) + "\r\n";
+    for (int id = 0; id < 1024; ++id) {
+      if (id == skip) continue;
+      t += "LISTID=" + std::to_string(id) + "\r\nAPP=1\r\nSECID=1\r\nSECTYPE=0\r\nNAME=L\r\n"
+           "COUNT=1\r\nFIELD=1,\"A\",\"A\",1,C,0,9,,,0X0,-1,0\r\n";
+    }
+    return t + "TYPE=MAPS\r\nCOUNT=0\r\n";
+  };
+  WriteFile("alias.sub", "MAIN_CLASS=1\r\nMAIN_SYSTEM=1\r\nCOUNT=1\r\nSYSTEM=1,0,0,X\r\n"
+                         "ALIASES=1\r\nALIAS=1,Everything\r\n");
+  WriteFile("full.txt", table(-1));
+  RunResult r = Run({"full.txt", "/s", "alias.sub", "cut.txt"});
+  EXPECT_EQ(r.exit_code, e2e::kExitFail);
+  EXPECT_TRUE(Contains(r.out,
+                       "***ERROR: Cannot create ALIAS record\n"
+                       "Processing aborted due to error code 13\n"))
+      << r.out;
+  EXPECT_FALSE(Contains(ReadFile("cut.txt"), "NAME=Everything"));
+
+  WriteFile("gap.txt", table(500));
+  r = Run({"gap.txt", "/s", "alias.sub", "cut2.txt"});
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_TRUE(Contains(ReadFile("cut2.txt"), "LISTID=500\r\nAPP=1\r\nSECID=0\r\nSECTYPE=0\r\n"
+                                             "NAME=Everything\r\nCOUNT=0\r\n"));
+  r = Run({"cut2.txt", "back.txt"});
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+}
+
 TEST_F(SubsetRunTest, ExampleSubsetFileCutsTheExampleTable) {
   WriteFile("sample.txt", e2e::SourceFile("examples/sample.txt"));
   WriteFile("subset.txt", e2e::SourceFile("examples/subset.txt"));

@@ -62,7 +62,10 @@ int FirstFreeFieldListID(TableDb* db);
 // Copies min(size, stored size) bytes. 0; 13; 4 block disagrees with the
 // index entry; 6.
 int ReadFieldList(TableDb* db, int id, void* buf, int size);
-// An id past the index grows it to id + 64 slots when id < 1000.
+// Field-list IDs below this grow the index when they lie past it; a table
+// read from text takes a higher ID only where such growth made room.
+constexpr int kFieldListGrowLimit = 1000;
+// An id past the index grows it to id + 64 slots when id < kFieldListGrowLimit.
 // 0; 17; 13; 51 negative field count; 12; 6.
 int AddFieldList(TableDb* db, int id, const FieldListRecord* rec);
 int DeleteFieldList(TableDb* db, int id);

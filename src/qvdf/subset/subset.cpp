@@ -281,5 +281,8 @@ int AddAliasRecord(TableDb* dst, int systemId, const char* alias, MessageFn msg)
 
   int id = FirstFreeFieldListID(dst);
   if (id < 0) return GetError(dst);
+  // A higher ID reads back only into a table whose index some lower ID
+  // has grown far enough.
+  if (id >= kFieldListGrowLimit) return kErrRange;
   return AddFieldList(dst, id, rec);
 }
