@@ -113,10 +113,13 @@ TEST_F(SubsetRunTest, TwoSubsetFilesApplyInOrder) {
   EXPECT_EQ(CountLines(out, "SYSTEM="), 2);
   EXPECT_TRUE(Contains(out, "SYSTEM=5,2,7,\"Mail Client\",MAIL2,"));
   EXPECT_TRUE(Contains(out, ",0X401,3,4,2\r\n"));  // first 0x411, then 0x10 cleared
-  // Lists 0, 1 and 5 stay; the first cut's aliases name no section, so the
-  // second cut drops them, and its own alias takes the first free ID.
-  EXPECT_EQ(CountLines(out, "LISTID="), 4);
+  // Lists 0, 1 and 5 stay, and so does the first cut's alias of the mail
+  // client (its alias of the organizer goes with the organizer); the second
+  // cut's own alias takes the first free ID.
+  EXPECT_EQ(CountLines(out, "LISTID="), 5);
   EXPECT_TRUE(Contains(out, "LISTID=2\r\nAPP=1\r\nSECID=0\r\nSECTYPE=0\r\nNAME=Everything\r\n"));
+  EXPECT_TRUE(Contains(out, "LISTID=6\r\nAPP=5\r\nSECID=0\r\nSECTYPE=0\r\nNAME=Mail\r\n"));
+  EXPECT_FALSE(Contains(out, "Organizer Classic"));
   EXPECT_TRUE(Contains(out, "\r\nMAINSYSTEM=1\r\nMAINCLASS=6\r\nPRODUCTID=7\r\nBUNDLEDFLAG=0\r\n"));
   EXPECT_EQ(TempFiles(), std::vector<std::string>{});
 
@@ -193,6 +196,20 @@ TEST_F(SubsetRunTest, AliasIdsStayWhereTheReaderTakesThem) {
                                              "NAME=Everything\r\nCOUNT=0\r\n"));
   r = Run({"cut2.txt", "back.txt"});
   EXPECT_EQ(r.exit_code, 0) << r.out;
+}
+
+// The largest 32-bit numbers are taken as they are, in any notation.
+TEST_F(SubsetRunTest, NumbersUpTo32BitsAreTaken) {
+  WriteFile("wide.sub",
+            "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nPRODUCT_ID=4294967295\r\nBUNDLED=1\r\nCOUNT=1\r\n"
+            "SYSTEM=5,037777777777,0,X\r\nALIASES=1\r\nALIAS=+5,Mail\r\n");
+  RunResult r = Run({"master.txt", "/s", "wide.sub", "wide.txt"});
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_TRUE(Contains(r.out, "Product ID is 4294967295 (bundled)\n")) << r.out;
+  std::string out = ReadFile("wide.txt");
+  EXPECT_TRUE(Contains(out, ",0Xffffffff,")) << out;
+  EXPECT_TRUE(Contains(out, "\r\nPRODUCTID=-1\r\n")) << out;
+  EXPECT_TRUE(Contains(out, "\r\nAPP=5\r\nSECID=0\r\nSECTYPE=0\r\nNAME=Mail\r\n")) << out;
 }
 
 TEST_F(SubsetRunTest, ExampleSubsetFileCutsTheExampleTable) {
@@ -275,6 +292,42 @@ INSTANTIATE_TEST_SUITE_P(
         Rejected{"AliasOfADroppedSystem",
                  "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nCOUNT=1\r\nSYSTEM=5,0,0,X\r\n"
                  "ALIASES=1\r\nALIAS=7,Expenses\r\n",
+                 {"***ERROR: Invalid ALIAS system ID", "Processing aborted due to error code 0"}},
+        // Numbers too large for 32 bits fail their record, not taken as the
+        // largest number.
+        Rejected{"MainClassPast32Bits",
+                 "MAIN_CLASS=99999999999\r\nMAIN_SYSTEM=5\r\nCOUNT=1\r\nSYSTEM=5,0,0,X\r\n",
+                 {"***ERROR: Invalid MAIN_CLASS record", "Processing aborted due to error code 0"}},
+        Rejected{"MainSystemPast32Bits",
+                 "MAIN_CLASS=5\r\nMAIN_SYSTEM=-2147483649\r\nCOUNT=1\r\nSYSTEM=5,0,0,X\r\n",
+                 {"***ERROR: Invalid MAIN_SYSTEM record", "Processing aborted due to error code 0"}},
+        Rejected{"ProductIdPast32Bits",
+                 "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nPRODUCT_ID=4294967296\r\nCOUNT=1\r\n"
+                 "SYSTEM=5,0,0,X\r\n",
+                 {"***ERROR: Invalid PRODUCT_ID record", "Processing aborted due to error code 0"}},
+        Rejected{"BundledPast32Bits",
+                 "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nBUNDLED=2147483648\r\nCOUNT=1\r\n"
+                 "SYSTEM=5,0,0,X\r\n",
+                 {"***ERROR: Invalid BUNDLED record", "Processing aborted due to error code 0"}},
+        Rejected{"CountPast32Bits",
+                 "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nCOUNT=4294967297\r\nSYSTEM=5,0,0,X\r\n",
+                 {"***ERROR: Invalid COUNT record", "Processing aborted due to error code 0"}},
+        Rejected{"SystemIdPast32Bits",
+                 "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nCOUNT=1\r\nSYSTEM=4294967301,0,0,X\r\n",
+                 {"***ERROR: Invalid system ID", "Processing aborted due to error code 0"}},
+        Rejected{"AddBitsPast32Bits",
+                 "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nCOUNT=1\r\nSYSTEM=5,0x100000000,0,X\r\n",
+                 {"***ERROR: Invalid ADD attributes", "Processing aborted due to error code 0"}},
+        Rejected{"RemoveBitsPast32Bits",
+                 "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nCOUNT=1\r\nSYSTEM=5,0,99999999999,X\r\n",
+                 {"***ERROR: Invalid REMOVE attributes", "Processing aborted due to error code 0"}},
+        Rejected{"AliasesPast32Bits",
+                 "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nCOUNT=1\r\nSYSTEM=5,0,0,X\r\n"
+                 "ALIASES=4294967297\r\nALIAS=5,Mail\r\n",
+                 {"***ERROR: Invalid ALIASES record", "Processing aborted due to error code 0"}},
+        Rejected{"AliasIdPast32Bits",
+                 "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nCOUNT=1\r\nSYSTEM=5,0,0,X\r\n"
+                 "ALIASES=1\r\nALIAS=4294967301,Mail\r\n",
                  {"***ERROR: Invalid ALIAS system ID", "Processing aborted due to error code 0"}},
         Rejected{"TooManySectionIds",
                  "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nCOUNT=1\r\n"
