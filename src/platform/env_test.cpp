@@ -199,9 +199,9 @@ TEST_F(EnvTest, ANamedMutexHasOneHolderAtATime) {
   testenv::TestEnv te;  // a temporary directory of this test's own
   Env* e = Env::Get();
   const std::string name = "<Zelm MusicalBackupsToControlLogFileSize Mutex>";
-  auto a = e->NewNamedMutex(name);
-  auto b = e->NewNamedMutex(name);
-  auto other = e->NewNamedMutex("other");
+  auto a = e->NewNamedMutex(name, tmp.dir());
+  auto b = e->NewNamedMutex(name, tmp.dir());
+  auto other = e->NewNamedMutex("other", tmp.dir());
   ASSERT_TRUE(a && b && other);
   EXPECT_TRUE(a->TryLock());
   EXPECT_FALSE(b->TryLock());
@@ -210,6 +210,14 @@ TEST_F(EnvTest, ANamedMutexHasOneHolderAtATime) {
   EXPECT_TRUE(b->TryLock());
   b.reset();  // going releases it
   EXPECT_TRUE(a->TryLock());
+#ifndef _WIN32
+  // The lock is a file in the directory asked for, whatever TMPDIR says,
+  // and only its owner may open it.
+  const std::string lock = tmp.Path("tblconv-_Zelm_MusicalBackupsToControlLogFileSize_Mutex_.lock");
+  EXPECT_EQ(std::filesystem::status(lock).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_TRUE(std::filesystem::is_empty(te.dir.dir()));
+#endif
 }
 
 TEST_F(EnvTest, ProfileFilesKeepEveryOtherKey) {

@@ -163,8 +163,13 @@ class Env {
   virtual void MemFreeMovable(MemHandle h) = 0;
 
   // ---- named mutex, profile files
-  // Creates or opens the mutex (not yet taken); null on failure.
-  virtual std::unique_ptr<NamedMutex> NewNamedMutex(const std::string& name) = 0;
+  // Creates or opens the mutex (not yet taken); null on failure. On POSIX
+  // it is a lock file in `dir` (with its trailing separator, or empty for
+  // the current directory) named after the mutex, made owner-only: every
+  // process that passes the same directory shares it. Windows' named
+  // mutexes need no directory and ignore it.
+  virtual std::unique_ptr<NamedMutex> NewNamedMutex(const std::string& name,
+                                                    const std::string& dir) = 0;
   // GetPrivateProfileStringA: sections and keys match without regard to case.
   virtual std::string ReadProfileString(const std::string& file,
                                         const std::string& section,
@@ -228,7 +233,7 @@ class EnvWrapper : public Env {
   bool MemUnlock(MemHandle h) override { return t_->MemUnlock(h); }
   unsigned MemLockCount(MemHandle h) override { return t_->MemLockCount(h); }
   void MemFreeMovable(MemHandle h) override { t_->MemFreeMovable(h); }
-  std::unique_ptr<NamedMutex> NewNamedMutex(const std::string& n) override { return t_->NewNamedMutex(n); }
+  std::unique_ptr<NamedMutex> NewNamedMutex(const std::string& n, const std::string& d) override { return t_->NewNamedMutex(n, d); }
   std::string ReadProfileString(const std::string& f, const std::string& s, const std::string& k, const std::string& d) override { return t_->ReadProfileString(f, s, k, d); }
   bool WriteProfileString(const std::string& f, const std::string& s, const std::string& k, const std::string& v) override { return t_->WriteProfileString(f, s, k, v); }
   int LoadModuleResource(const std::string& p, const std::string& n, int t, std::vector<char>* d) override { return t_->LoadModuleResource(p, n, t, d); }

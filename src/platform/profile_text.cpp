@@ -101,7 +101,12 @@ std::optional<std::string> ProfileLookup(const std::string& text, const std::str
   if (!FindSection(lines, section, &b, &e)) return std::nullopt;
   std::string k, v;
   for (size_t i = b; i < e; ++i) {
-    if (KeyValueOf(lines[i].body, &k, &v) && SameText(k, key)) return v;
+    if (KeyValueOf(lines[i].body, &k, &v) && SameText(k, key)) {
+      // A value in matching quotes is read without them, as Windows reads it.
+      if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0])
+        v = v.substr(1, v.size() - 2);
+      return v;
+    }
   }
   return std::nullopt;
 }

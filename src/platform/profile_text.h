@@ -1,8 +1,8 @@
 // The text of a profile file ("[section]" lines and "key=value" lines) as
 // GetPrivateProfileStringA and WritePrivateProfileStringA treat it: sections
-// and keys match without regard to case, values lose surrounding blanks, and
-// a write leaves every other line as it was. Pure string work, so the
-// platforms without those calls can share it.
+// and keys match without regard to case, values lose surrounding blanks and
+// quotes, and a write leaves every other line as it was. Pure string work,
+// so the platforms without those calls can share it.
 #pragma once
 
 #include <optional>
@@ -10,7 +10,8 @@
 
 namespace platform {
 
-// The value of key in the first matching section, trimmed of blanks; nullopt
+// The value of key in the first matching section, trimmed of blanks and
+// then of one pair of matching double or single quotes around it; nullopt
 // when the section or key is missing.
 std::optional<std::string> ProfileLookup(const std::string& text, const std::string& section,
                                          const std::string& key);

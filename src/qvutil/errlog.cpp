@@ -81,9 +81,13 @@ void StartUp() {
 int BuiltinMusicalBackups(const char* path, int count);
 
 // Rotates the log unless another process holds the mutex or has already
-// rotated it. 0 when the log is now empty, -1 otherwise.
+// rotated it. 0 when the log is now empty, -1 otherwise. The mutex lives
+// beside the log: the processes that share a log are the ones that must
+// share its lock.
 int RotateUnderMutex(const std::string& path) {
-  std::unique_ptr<platform::NamedMutex> mutex = E()->NewNamedMutex(kRotationMutex);
+  platform::PathParts parts = E()->SplitPath(path);
+  std::unique_ptr<platform::NamedMutex> mutex =
+      E()->NewNamedMutex(kRotationMutex, parts.drive + parts.dir);
   if (!mutex) return kFailed;
   if (!mutex->TryLock()) return kFailed;
   int result;

@@ -22,10 +22,13 @@ class ErrorLog : public LogDirTest {
     tmp.Write("qvoptcfg.cfg", "[General]\r\nErrLogMaxSize=" + std::to_string(max_size) +
                                   "\r\nErrLogBackups=" + std::to_string(backups) + "\r\n");
   }
+  // The files beside the log, less the rotation lock that POSIX keeps there.
   std::set<std::string> Files() const {
     std::set<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(tmp.Path("")))
-      names.insert(e.path().filename().string());
+    for (const auto& e : std::filesystem::directory_iterator(tmp.Path(""))) {
+      std::string name = e.path().filename().string();
+      if (!name.ends_with(".lock")) names.insert(name);
+    }
     return names;
   }
 };
@@ -177,6 +180,7 @@ TEST_F(ErrorLog, RotationNeedsTheMutexAndRechecksTheSize) {
   EXPECT_FALSE(tmp.Exists("ZmTrace.bk0"));
   EXPECT_EQ(env.mutexNames,
             std::vector<std::string>{"<Zelm MusicalBackupsToControlLogFileSize Mutex>"});
+  EXPECT_EQ(env.mutexDirs, std::vector<std::string>{tmp.dir()});  // beside the log
 
   // Another holder rotates the log just before we get the mutex.
   env.mutexHeldElsewhere = false;

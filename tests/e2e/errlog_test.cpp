@@ -1,8 +1,15 @@
 // The error log beside the program, shared by runs that fail at the same
 // time. With a tiny size limit it is rotated (under the named mutex) while
 // the other runs write to it; every entry must still arrive whole and
-// exactly once across the log and its backups.
+// exactly once across the log and its backups. The rotation lock lies
+// beside the log, so runs with different temporary directories share it.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <regex>
 #include <string>
@@ -89,6 +96,50 @@ TEST_F(ErrorLogTest, ConcurrentRunsShareOneLogThroughRotation) {
     EXPECT_EQ(count, per_run * (name == "bad1.itb" ? kRounds + 1 : kRounds)) << name;
   // Every setting was there: the options file is as it was.
   EXPECT_EQ(ReadFile(bin + "/qvoptcfg.cfg"), options);
+}
+
+TEST_F(ErrorLogTest, RotationLockLiesBesideTheLogAndQuotedSettingsCount) {
+  const std::string bin = UsePrivateProgram();
+  // Quoted values are read without their quotes: a limit of 600 bytes and
+  // two backups.
+  WriteFile(bin + "/qvoptcfg.cfg",
+            "[General]\r\nErrLogMaxSize=\"600\"\r\nErrLogBackups='2'\r\n"
+            "[qvwin]\r\nHeapLogging=0\r\n");
+  WriteFile("bad.itb", std::string(300, 'x'));
+  const std::string full(1000, '#');
+  const std::string banner = " -- Zelm Technology Corvane Log File --\r\n\r\n";
+
+  // A full log is rotated; the lock the run took is a file beside the log,
+  // for its owner only, and nothing is left in the temporary directory.
+  WriteFile(bin + "/ZmTrace.log", full);
+  EXPECT_EQ(Run({"bad.itb", "out.txt"}).exit_code, kExitFail);
+  EXPECT_EQ(ReadFile(bin + "/ZmTrace.bk0"), full);
+  EXPECT_EQ(ReadFile(bin + "/ZmTrace.log").substr(24, banner.size()), banner);
+  const std::string lock =
+      Path(bin + "/tblconv-_Zelm_MusicalBackupsToControlLogFileSize_Mutex_.lock");
+  struct stat st;
+  ASSERT_EQ(stat(lock.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(TempFiles(), std::vector<std::string>{});
+
+  // While another writer of this log holds the lock, a run with a
+  // temporary directory of its own leaves the full log alone.
+  WriteFile(bin + "/ZmTrace.log", full);
+  std::filesystem::create_directories(Path("elsewhere"));
+  int fd = open(lock.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(Run({"bad.itb", "out.txt"}, {{"TMPDIR", Path("elsewhere")}}).exit_code, kExitFail);
+  close(fd);
+  std::string log = ReadFile(bin + "/ZmTrace.log");
+  EXPECT_EQ(log.substr(0, full.size()), full);
+  EXPECT_GT(log.size(), full.size());
+  EXPECT_FALSE(Exists(bin + "/ZmTrace.bk1"));
+
+  // Released, the next run rotates with two backups.
+  EXPECT_EQ(Run({"bad.itb", "out.txt"}).exit_code, kExitFail);
+  EXPECT_EQ(ReadFile(bin + "/ZmTrace.bk0"), log);
+  EXPECT_EQ(ReadFile(bin + "/ZmTrace.bk1"), full);
 }
 
 }  // namespace

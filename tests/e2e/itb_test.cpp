@@ -162,6 +162,31 @@ TEST_F(ItbRunTest, ReplacedSystemLosesItsOldListsAndMaps) {
       << merged;
 }
 
+// A map may read or write a list of a system it does not name: replacing
+// that system takes the map with the list, so the merged table reads back.
+TEST_F(ItbRunTest, MapsThatUseAReplacedSystemsListsGoWithIt) {
+  Table base = BaseTable();
+  base.systems.push_back(System(6, "Six", 1));
+  base.lists.push_back(List(2, 6, 1, 2));
+  base.maps.push_back(Map(3, "1,1,1", "6,2,1", 2));  // reads list 1, of system 5
+  base.maps.push_back(Map(4, "6,2,1", "1,1,1", 2));  // writes list 1
+  base.maps.push_back(Map(5, "6,2,1", "1,0,1", 2));
+  MakeItb("base", base);
+  Table update;
+  update.systems = {System(5, "Five New", 1)};
+  MakeItb("update", update);
+
+  RunResult r = Run({"base.itb", "update.itb", "merged.itb"});
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  r = Run({"merged.itb", "merged.txt"});
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  std::string merged = ReadFile("merged.txt");
+  EXPECT_TRUE(Contains(merged, "# Number of field lists:  2\r\n")) << merged;
+  EXPECT_TRUE(Contains(merged, "# Number of field maps:  1\r\n")) << merged;
+  EXPECT_TRUE(Contains(merged, "MAPID=5\r\n"));
+  EXPECT_FALSE(Contains(merged, "LISTID=1\r\n"));
+}
+
 TEST_F(ItbRunTest, CollidingFieldListStopsTheRun) {
   MakeItb("base", BaseTable());
   Table other;

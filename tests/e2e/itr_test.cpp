@@ -1,7 +1,8 @@
 // Split pairs through the built program: text to .itr (with its .itf) and
 // back for versions 3 and 4 on the sample and on generated tables, a
-// translated string table, a read-only .itf, a missing .itf, and no
-// temporary file left behind.
+// translated string table, keys only in name subfields, keys the .itr
+// lacks, a byte-order mark, a comma in a translation, a read-only .itf, a
+// missing .itf, and no temporary file left behind.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -145,6 +146,91 @@ TEST_F(ItrTest, TranslatedNamesChangeAndNothingElse) {
   ASSERT_EQ(ReplaceAll(&expected, "\"Surname\",\"Surname\"", "\"Surname\",\"Nachname\""), 1);
   ASSERT_EQ(ReplaceAll(&expected, "\"Expenses\",ExpenseDB", "\"Ausgaben\",ExpenseDB"), 1);
   EXPECT_EQ(Body(ReadFile("out.txt")), Body(expected));
+}
+
+// A table whose field label looks like a key, and whose first field has a
+// text subfield that looks like attributes.
+const char kKeyLike[] =
+    "TYPE=SYSTEM\r\nCOUNT=1\r\n"
+    "SYSTEM=1,0,0,\"Gen\",GEN,,0,0,0,,0,Secs,0,1000000000,0X0,0,0,1\r\n"
+    "SYSTEMEX1=8,0X0,0X0,0X0,0X0,0X0,0X0,0X0,0X0\r\nSYSTEMEX2=0,0,0,0,0,,\r\nSYSTEMEX3=,,,,\r\n"
+    "SECTION=1,0,\"Appts\",,0,,A,0X2,0,,0\r\n"
+    "TYPE=FIELDS\r\nCOUNT=1\r\n"
+    "LISTID=0\r\nAPP=1\r\nSECID=1\r\nSECTYPE=0\r\nNAME=L\r\nCOUNT=2\r\n"
+    "FIELD=1,\"LOCALIZED_X\",\"Start\",1,C,0,9,0X5,,0X1,-1,0\r\n"
+    "FIELD=2,\"B\",\"End\",2,C,0,9,,,0X0,-1,0\r\n"
+    "TYPE=MAPS\r\nCOUNT=0\r\nTYPE=CHARMAP\r\nCOUNT=0\r\n"
+    "TYPE=TABLE\r\nMAINSYSTEM=0\r\nMAINCLASS=0\r\nPRODUCTID=0\r\nBUNDLEDFLAG=0\r\n"
+    "ENABLEDPRODUCTS=0\r\n";
+const char kStartKey[] = "LOCALIZED_1_APPT_1_LOCALIZED_X1_FLD_NAME";
+
+TEST_F(ItrTest, OnlyTheNameSubfieldHoldsAKey) {
+  WriteFile("k.txt", kKeyLike);
+  Canonical("k.txt", 4, "c.txt");
+  Ok({"c.txt", "k.itr"});
+  EXPECT_TRUE(Contains(ReadFile("k.itf"), std::string("\"FIELD=1,\"\"LOCALIZED_X\"\",\"\"") +
+                                              kStartKey + "\"\",1,C,"));
+  RunResult r = Ok({"k.itr", "back.txt"});
+  EXPECT_EQ(Body(ReadFile("back.txt")), Body(ReadFile("c.txt")));
+  EXPECT_EQ(r.err.find("WARNING"), std::string::npos) << r.err;
+
+  // "@IGNORE_LOCAL@" gives the field the default attributes in their own
+  // subfield, whatever text stands before them.
+  std::string itr = ReadFile("k.itr");
+  ASSERT_EQ(ReplaceAll(&itr, "\"Start\"", "\"@IGNORE_LOCAL@\""), 1);
+  WriteFile("k.itr", itr);
+  Ok({"k.itr", "ignored.txt"});
+  EXPECT_TRUE(Contains(ReadFile("ignored.txt"),
+                       "\r\nFIELD=1,\"LOCALIZED_X\",\"@IGNORE_LOCAL@\",1,C,0,9,0X5,,0X1200000,-1,0\r\n"))
+      << ReadFile("ignored.txt");
+}
+
+TEST_F(ItrTest, AKeyTheItrLacksIsNamedOnceAndTheRunGoesOn) {
+  WriteFile("k.txt", kKeyLike);
+  Ok({"k.txt", "k.itr"});
+  std::string itr = ReadFile("k.itr");
+  size_t at = itr.find(std::string("    ") + kStartKey);
+  ASSERT_NE(at, std::string::npos) << itr;
+  itr.erase(at, itr.find('\n', at) + 1 - at);
+  WriteFile("k.itr", itr);
+  // Both fields name the missing key: one warning all the same.
+  std::string itf = ReadFile("k.itf");
+  ASSERT_EQ(ReplaceAll(&itf, "LOCALIZED_1_APPT_1_B2_FLD_NAME", kStartKey), 1);
+  WriteFile("k.itf", itf);
+  RunResult r = Ok({"k.itr", "out.txt"});
+  const std::string warning = std::string("WARNING MISSING KEY: ") + kStartKey + "\n";
+  EXPECT_TRUE(Contains(r.err, warning)) << r.err;
+  EXPECT_EQ(r.err.find(warning), r.err.rfind(warning));
+  // The key stays as the name.
+  EXPECT_TRUE(Contains(ReadFile("out.txt"), std::string(",\"") + kStartKey + "\",1,C,"));
+  EXPECT_TRUE(Contains(ReadFile("out.txt"), std::string(",\"") + kStartKey + "\",2,C,"));
+}
+
+TEST_F(ItrTest, AByteOrderMarkBeforeTheFirstKeyIsSkipped) {
+  WriteFile("k.txt", kKeyLike);
+  Ok({"k.txt", "k.itr"});
+  std::string itr = ReadFile("k.itr");
+  ASSERT_EQ(itr.rfind("    LOCALIZED_SYSTEM_NAME_1 ", 0), 0u) << itr;
+  ASSERT_EQ(ReplaceAll(&itr, "\"Gen\"", "\"Allgemein\""), 1);
+  WriteFile("k.itr", "\xEF\xBB\xBF" + itr);
+  RunResult r = Ok({"k.itr", "out.txt"});
+  EXPECT_EQ(r.err.find("WARNING"), std::string::npos) << r.err;
+  EXPECT_TRUE(Contains(ReadFile("out.txt"), "\r\nSYSTEM=1,0,0,\"Allgemein\",GEN,"));
+}
+
+TEST_F(ItrTest, ATranslatedNameWithACommaIsRefused) {
+  WriteFile("k.txt", kKeyLike);
+  Ok({"k.txt", "k.itr"});
+  std::string itr = ReadFile("k.itr");
+  ASSERT_EQ(ReplaceAll(&itr, "\"Appts\"", "\"Dates, times\""), 1);
+  WriteFile("k.itr", itr);
+  RunResult r = Run({"k.itr", "out.txt"});
+  EXPECT_EQ(r.exit_code, e2e::kExitFail);
+  EXPECT_TRUE(
+      Contains(r.err, "Error: the text of LOCALIZED_1_SECTION_NAME_APPT_1 holds a comma.\n"))
+      << r.err;
+  EXPECT_TRUE(Contains(r.out, "Error: Exit\n")) << r.out;
+  EXPECT_FALSE(Exists("out.txt"));
 }
 
 TEST_F(ItrTest, ReadOnlyItfIsStillMerged) {

@@ -113,10 +113,13 @@ TEST_F(SubsetRunTest, TwoSubsetFilesApplyInOrder) {
   EXPECT_EQ(CountLines(out, "SYSTEM="), 2);
   EXPECT_TRUE(Contains(out, "SYSTEM=5,2,7,\"Mail Client\",MAIL2,"));
   EXPECT_TRUE(Contains(out, ",0X401,3,4,2\r\n"));  // first 0x411, then 0x10 cleared
-  // Lists 0, 1 and 5 stay; the first cut's aliases name no section, so the
-  // second cut drops them, and its own alias takes the first free ID.
-  EXPECT_EQ(CountLines(out, "LISTID="), 4);
+  // Lists 0, 1 and 5 stay, and so does the first cut's alias of the mail
+  // client (its alias of the organizer goes with the organizer); the second
+  // cut's own alias takes the first free ID.
+  EXPECT_EQ(CountLines(out, "LISTID="), 5);
   EXPECT_TRUE(Contains(out, "LISTID=2\r\nAPP=1\r\nSECID=0\r\nSECTYPE=0\r\nNAME=Everything\r\n"));
+  EXPECT_TRUE(Contains(out, "LISTID=6\r\nAPP=5\r\nSECID=0\r\nSECTYPE=0\r\nNAME=Mail\r\n"));
+  EXPECT_FALSE(Contains(out, "Organizer Classic"));
   EXPECT_TRUE(Contains(out, "\r\nMAINSYSTEM=1\r\nMAINCLASS=6\r\nPRODUCTID=7\r\nBUNDLEDFLAG=0\r\n"));
   EXPECT_EQ(TempFiles(), std::vector<std::string>{});
 
@@ -128,6 +131,85 @@ TEST_F(SubsetRunTest, TwoSubsetFilesApplyInOrder) {
   std::string rev = ReadFile("rev.txt");
   EXPECT_EQ(CountLines(rev, "SYSTEM="), 2);
   EXPECT_TRUE(Contains(rev, "\r\nMAINSYSTEM=1\r\nMAINCLASS=6\r\n"));
+}
+
+// A kept map that reads a list of a dropped section goes with that list,
+// whichever systems the map names.
+TEST_F(SubsetRunTest, MapOfADroppedSectionsListIsLeftOut) {
+  WriteFile("t.txt",
+            "TYPE=SYSTEM\r\nCOUNT=2\r\n"
+            "SYSTEM=2,0,0,\"Two\",TWO,,0,0,0,,0,S,0,1000000000,0X0,0,0,1\r\n"
+            "SECTION=1,0,\"A\",,0,,,0X2,0,,0\r\n"
+            "SYSTEM=5,0,0,\"Five\",FIVE,,0,0,0,,0,S,0,1000000000,0X0,0,0,1\r\n"
+            "SECTION=1,0,\"A\",,0,,,0X2,0,,0\r\n"
+            "TYPE=FIELDS\r\nCOUNT=2\r\n"
+            "LISTID=0\r\nAPP=2\r\nSECID=1\r\nSECTYPE=0\r\nNAME=L0\r\nCOUNT=1\r\n"
+            "FIELD=1,\"A\",\"A\",1,C,0,9,,,0X0,-1,0\r\n"
+            "LISTID=3\r\nAPP=5\r\nSECID=1\r\nSECTYPE=0\r\nNAME=L3\r\nCOUNT=1\r\n"
+            "FIELD=1,\"B\",\"B\",1,C,0,9,,,0X0,-1,0\r\n"
+            "TYPE=MAPS\r\nCOUNT=1\r\n"
+            "MAPID=1\r\nSECTYPE=0\r\nNAME=M\r\nATTRIBS=0\r\nSOURCE=2,3,1\r\nTARGET=2,0,1\r\n"
+            "COUNT=1\r\nMAP=1\r\n");
+  WriteFile("cut.sub", "MAIN_CLASS=1\r\nMAIN_SYSTEM=2\r\nCOUNT=2\r\nSYSTEM=2,0,0,X\r\n"
+                       "SYSTEM=5,0,0,Y,1\r\n");
+  RunResult r = Run({"t.txt", "/s", "cut.sub", "cut.txt"});
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_FALSE(Contains(r.out, "ERROR")) << r.out;
+  std::string cut = ReadFile("cut.txt");
+  EXPECT_TRUE(Contains(cut, "# Number of field lists:  1\r\n# Number of field maps:  0\r\n"))
+      << cut;
+}
+
+// A table of as many lists as a text table can hold (IDs 0 to 1023) has no
+// ID left for an alias that would read back: the alias is refused rather
+// than written under an ID the reader refuses with 13. With one ID below
+// 1000 free, the alias takes it and the cut reads back.
+TEST_F(SubsetRunTest, AliasIdsStayWhereTheReaderTakesThem) {
+  auto table = [](int skip) {
+    std::string t =
+        "TYPE=SYSTEM\r\nCOUNT=1\r\n"
+        "SYSTEM=1,0,0,\"One\",ONE,,0,0,0,,0,S,0,1000000000,0X0,0,0,1\r\n"
+        "SECTION=1,0,\"A\",,0,,,0X2,0,,0\r\n"
+        "TYPE=FIELDS\r\nCOUNT=" + std::to_string(skip < 0 ? 1024 : 1023) + "\r\n";
+    for (int id = 0; id < 1024; ++id) {
+      if (id == skip) continue;
+      t += "LISTID=" + std::to_string(id) + "\r\nAPP=1\r\nSECID=1\r\nSECTYPE=0\r\nNAME=L\r\n"
+           "COUNT=1\r\nFIELD=1,\"A\",\"A\",1,C,0,9,,,0X0,-1,0\r\n";
+    }
+    return t + "TYPE=MAPS\r\nCOUNT=0\r\n";
+  };
+  WriteFile("alias.sub", "MAIN_CLASS=1\r\nMAIN_SYSTEM=1\r\nCOUNT=1\r\nSYSTEM=1,0,0,X\r\n"
+                         "ALIASES=1\r\nALIAS=1,Everything\r\n");
+  WriteFile("full.txt", table(-1));
+  RunResult r = Run({"full.txt", "/s", "alias.sub", "cut.txt"});
+  EXPECT_EQ(r.exit_code, e2e::kExitFail);
+  EXPECT_TRUE(Contains(r.out,
+                       "***ERROR: Cannot create ALIAS record\n"
+                       "Processing aborted due to error code 13\n"))
+      << r.out;
+  EXPECT_FALSE(Contains(ReadFile("cut.txt"), "NAME=Everything"));
+
+  WriteFile("gap.txt", table(500));
+  r = Run({"gap.txt", "/s", "alias.sub", "cut2.txt"});
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_TRUE(Contains(ReadFile("cut2.txt"), "LISTID=500\r\nAPP=1\r\nSECID=0\r\nSECTYPE=0\r\n"
+                                             "NAME=Everything\r\nCOUNT=0\r\n"));
+  r = Run({"cut2.txt", "back.txt"});
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+}
+
+// The largest 32-bit numbers are taken as they are, in any notation.
+TEST_F(SubsetRunTest, NumbersUpTo32BitsAreTaken) {
+  WriteFile("wide.sub",
+            "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nPRODUCT_ID=4294967295\r\nBUNDLED=1\r\nCOUNT=1\r\n"
+            "SYSTEM=5,037777777777,0,X\r\nALIASES=1\r\nALIAS=+5,Mail\r\n");
+  RunResult r = Run({"master.txt", "/s", "wide.sub", "wide.txt"});
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_TRUE(Contains(r.out, "Product ID is 4294967295 (bundled)\n")) << r.out;
+  std::string out = ReadFile("wide.txt");
+  EXPECT_TRUE(Contains(out, ",0Xffffffff,")) << out;
+  EXPECT_TRUE(Contains(out, "\r\nPRODUCTID=-1\r\n")) << out;
+  EXPECT_TRUE(Contains(out, "\r\nAPP=5\r\nSECID=0\r\nSECTYPE=0\r\nNAME=Mail\r\n")) << out;
 }
 
 TEST_F(SubsetRunTest, ExampleSubsetFileCutsTheExampleTable) {
@@ -210,6 +292,42 @@ INSTANTIATE_TEST_SUITE_P(
         Rejected{"AliasOfADroppedSystem",
                  "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nCOUNT=1\r\nSYSTEM=5,0,0,X\r\n"
                  "ALIASES=1\r\nALIAS=7,Expenses\r\n",
+                 {"***ERROR: Invalid ALIAS system ID", "Processing aborted due to error code 0"}},
+        // Numbers too large for 32 bits fail their record, not taken as the
+        // largest number.
+        Rejected{"MainClassPast32Bits",
+                 "MAIN_CLASS=99999999999\r\nMAIN_SYSTEM=5\r\nCOUNT=1\r\nSYSTEM=5,0,0,X\r\n",
+                 {"***ERROR: Invalid MAIN_CLASS record", "Processing aborted due to error code 0"}},
+        Rejected{"MainSystemPast32Bits",
+                 "MAIN_CLASS=5\r\nMAIN_SYSTEM=-2147483649\r\nCOUNT=1\r\nSYSTEM=5,0,0,X\r\n",
+                 {"***ERROR: Invalid MAIN_SYSTEM record", "Processing aborted due to error code 0"}},
+        Rejected{"ProductIdPast32Bits",
+                 "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nPRODUCT_ID=4294967296\r\nCOUNT=1\r\n"
+                 "SYSTEM=5,0,0,X\r\n",
+                 {"***ERROR: Invalid PRODUCT_ID record", "Processing aborted due to error code 0"}},
+        Rejected{"BundledPast32Bits",
+                 "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nBUNDLED=2147483648\r\nCOUNT=1\r\n"
+                 "SYSTEM=5,0,0,X\r\n",
+                 {"***ERROR: Invalid BUNDLED record", "Processing aborted due to error code 0"}},
+        Rejected{"CountPast32Bits",
+                 "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nCOUNT=4294967297\r\nSYSTEM=5,0,0,X\r\n",
+                 {"***ERROR: Invalid COUNT record", "Processing aborted due to error code 0"}},
+        Rejected{"SystemIdPast32Bits",
+                 "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nCOUNT=1\r\nSYSTEM=4294967301,0,0,X\r\n",
+                 {"***ERROR: Invalid system ID", "Processing aborted due to error code 0"}},
+        Rejected{"AddBitsPast32Bits",
+                 "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nCOUNT=1\r\nSYSTEM=5,0x100000000,0,X\r\n",
+                 {"***ERROR: Invalid ADD attributes", "Processing aborted due to error code 0"}},
+        Rejected{"RemoveBitsPast32Bits",
+                 "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nCOUNT=1\r\nSYSTEM=5,0,99999999999,X\r\n",
+                 {"***ERROR: Invalid REMOVE attributes", "Processing aborted due to error code 0"}},
+        Rejected{"AliasesPast32Bits",
+                 "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nCOUNT=1\r\nSYSTEM=5,0,0,X\r\n"
+                 "ALIASES=4294967297\r\nALIAS=5,Mail\r\n",
+                 {"***ERROR: Invalid ALIASES record", "Processing aborted due to error code 0"}},
+        Rejected{"AliasIdPast32Bits",
+                 "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nCOUNT=1\r\nSYSTEM=5,0,0,X\r\n"
+                 "ALIASES=1\r\nALIAS=4294967301,Mail\r\n",
                  {"***ERROR: Invalid ALIAS system ID", "Processing aborted due to error code 0"}},
         Rejected{"TooManySectionIds",
                  "MAIN_CLASS=5\r\nMAIN_SYSTEM=5\r\nCOUNT=1\r\n"

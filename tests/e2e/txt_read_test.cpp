@@ -1,6 +1,7 @@
 // Text tables read by the tool: several text inputs merged in one run, a text
 // input merged over a binary table, the replacement rules between inputs,
-// and what a user sees when a text input is refused.
+// a stray LF in a CR LF file, and what a user sees when a text input is
+// refused.
 #include <string>
 #include <vector>
 
@@ -180,6 +181,45 @@ TEST_F(TxtReadRunTest, OlderVersionsAreReadAsToldOnTheCommandLine) {
                 "***ERROR: Expected SECTION record\n"
                 "***ERROR: Code = -1 from QVTBUGetText3System\n"
                 "Processing aborted due to error code -1\n");
+}
+
+// Every value of a line that ends in LF alone inside a CR LF file reads as
+// if the line ended in CR LF: the charmap byte and the mapping code stay.
+TEST_F(TxtReadRunTest, AStrayLfInACrLfFileEndsItsLineAsCrLfWould) {
+  std::string stray = kFirst;
+  const std::string col0 = "COL=0,00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f\r\n";
+  ASSERT_TRUE(Contains(stray, col0));
+  stray.replace(stray.find(col0), col0.size(), col0.substr(0, col0.size() - 2) + "\n");
+  const std::string field = "FIELD=2,\"First\",\"First\",2,S,0,0,,,0X0,0,0\r\n";
+  ASSERT_TRUE(Contains(stray, field));
+  stray.replace(stray.find(field), field.size(), field.substr(0, field.size() - 2) + "\n");
+  WriteFile("stray.txt", stray);
+  RunResult r = Run({"first.txt", "clean.txt"});
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  r = Run({"stray.txt", "out.txt"});
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_FALSE(Contains(r.out, "CR LF")) << r.out;
+  EXPECT_EQ(Body(ReadFile("out.txt")), Body(ReadFile("clean.txt")));
+}
+
+// A file whose lines all end in LF alone is refused as before, with one
+// warning that says why.
+TEST_F(TxtReadRunTest, LfLineEndsAreRefusedWithOneWarningThatSaysWhy) {
+  std::string lf;
+  for (char c : kFirst)
+    if (c != '\r') lf += c;
+  WriteFile("lf.txt", lf);
+  RunResult r = Run({"lf.txt", "out.txt"});
+  EXPECT_EQ(r.exit_code, e2e::kExitFail);
+  const std::string warning =
+      "***WARNING: Text tables need CR LF line ends; the lines of this file end in LF alone\n";
+  EXPECT_TRUE(Contains(r.out, "\nReading Version 4 TXT table file lf.txt\n\n" + warning +
+                                  "***ERROR: Expected TYPE=SYSTEM record\n"
+                                  "Processing aborted due to error code 0\n"
+                                  "Error: Bad file format or a resource missing.\n"))
+      << r.out;
+  EXPECT_EQ(r.out.find(warning), r.out.rfind(warning));
+  EXPECT_FALSE(Exists("out.txt"));
 }
 
 TEST_F(TxtReadRunTest, RefusedInputsStopTheRun) {

@@ -3,7 +3,6 @@
 #include "testenv.h"
 
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -132,11 +131,11 @@ class TestMutex : public platform::NamedMutex {
 };
 }  // namespace
 
-std::unique_ptr<platform::NamedMutex> TestEnv::NewNamedMutex(const std::string& name) {
+std::unique_ptr<platform::NamedMutex> TestEnv::NewNamedMutex(const std::string& name,
+                                                             const std::string& dir) {
   mutexNames.push_back(name);
-  std::string own = name;
-  for (char c : dir.dir()) own += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  auto real = target()->NewNamedMutex(own);
+  mutexDirs.push_back(dir);
+  auto real = target()->NewNamedMutex(name, dir);
   if (!real) return nullptr;
   return std::make_unique<TestMutex>(std::move(real), this);
 }

@@ -80,9 +80,10 @@ class TestEnv : public platform::EnvWrapper {
   int openFiles = 0;
   // Pauses asked for; none is slept through.
   int sleeps = 0;
-  // Named mutexes: their names as asked for, whether another process holds
-  // them, and what happens the moment one is taken.
+  // Named mutexes: their names and directories as asked for, whether
+  // another process holds them, and what happens the moment one is taken.
   std::vector<std::string> mutexNames;
+  std::vector<std::string> mutexDirs;
   bool mutexHeldElsewhere = false;
   std::function<void()> onMutexTaken;
   // Called after every rename that succeeded.
@@ -103,8 +104,9 @@ class TestEnv : public platform::EnvWrapper {
   // No administrator's settings but those a test puts in its etc/.
   std::string SystemConfigDirectory() override { return dir.Path("etc/"); }
   platform::MemHandle MemAllocMovable(size_t n) override;
-  // A mutex of this test's own, so that tests in parallel never share one.
-  std::unique_ptr<platform::NamedMutex> NewNamedMutex(const std::string& name) override;
+  // The real mutex, which can be held elsewhere or run a hook when taken.
+  std::unique_ptr<platform::NamedMutex> NewNamedMutex(const std::string& name,
+                                                      const std::string& dir) override;
   void SleepMs(int) override { ++sleeps; }
   bool IsLeadByte(unsigned char c) override;
   void LowerCase(char* s) override;

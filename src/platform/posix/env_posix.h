@@ -60,7 +60,8 @@ class PosixEnv : public Env {
   void MemFreeMovable(MemHandle h) override;
 
   // mutex (mutex_posix.cpp), profile files (profile_posix.cpp)
-  std::unique_ptr<NamedMutex> NewNamedMutex(const std::string& name) override;
+  std::unique_ptr<NamedMutex> NewNamedMutex(const std::string& name,
+                                            const std::string& dir) override;
   std::string ReadProfileString(const std::string& file, const std::string& section,
                                 const std::string& key, const std::string& def) override;
   bool WriteProfileString(const std::string& file, const std::string& section,

@@ -1,6 +1,8 @@
-// Named mutexes between processes: flock on a lock file in the temporary
-// directory. The lock belongs to the open file, so it is released when the
-// holder closes it or dies.
+// Named mutexes between processes: flock on a lock file in the directory
+// the caller names (the error log's, for its rotation), so that every
+// process writing one log shares one lock whatever its TMPDIR. The lock
+// belongs to the open file, so it is released when the holder closes it or
+// dies.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -34,16 +36,18 @@ class FlockMutex : public NamedMutex {
 
 }  // namespace
 
-std::unique_ptr<NamedMutex> PosixEnv::NewNamedMutex(const std::string& name) {
+std::unique_ptr<NamedMutex> PosixEnv::NewNamedMutex(const std::string& name,
+                                                    const std::string& dir) {
   std::string file = "tblconv-";
   for (char c : name) {
     bool alnum = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
     file += alnum ? c : '_';
   }
-  std::string path = TempDirectory() + file + ".lock";
-  // Read access suffices for flock; O_NOFOLLOW keeps a planted link in a
-  // shared temporary directory from redirecting the create.
-  int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  std::string path = dir + file + ".lock";
+  // Read access suffices for flock; O_NOFOLLOW keeps a planted link from
+  // redirecting the create, and owner-only permissions keep other users
+  // from holding the lock to stop this user's rotations.
+  int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
     SaveLastError();
     return nullptr;

@@ -62,7 +62,8 @@ class Win32Env : public Env {
   void MemFreeMovable(MemHandle h) override;
 
   // mutex and profile files (sync_win32.cpp)
-  std::unique_ptr<NamedMutex> NewNamedMutex(const std::string& name) override;
+  std::unique_ptr<NamedMutex> NewNamedMutex(const std::string& name,
+                                            const std::string& dir) override;
   std::string ReadProfileString(const std::string& file, const std::string& section,
                                 const std::string& key, const std::string& def) override;
   bool WriteProfileString(const std::string& file, const std::string& section,

@@ -35,7 +35,9 @@ class Win32Mutex : public NamedMutex {
 
 }  // namespace
 
-std::unique_ptr<NamedMutex> Win32Env::NewNamedMutex(const std::string& name) {
+// The system's mutex namespace is shared by every process: no directory.
+std::unique_ptr<NamedMutex> Win32Env::NewNamedMutex(const std::string& name,
+                                                    const std::string& /*dir*/) {
   HANDLE h = CreateMutexA(nullptr, FALSE, name.c_str());
   if (!h) {
     SaveLastError();

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "qvdf/resource/keytable.h"
@@ -220,14 +221,21 @@ class MergeConverter {
   // True with the text of the first entry with exactly this key; false
   // when there is none.
   virtual bool FindString(std::string_view key, std::string_view* text) const;
-  // Takes the "LOCALIZED_" key of the current line as the current key: its
-  // length, or -1 when the line holds none.
+  // Takes the key of the current system, section or field line as the
+  // current key: the "LOCALIZED_" text that begins its name subfield (after
+  // a "" pair, when there is one) up to a quote or the subfield's end. Its
+  // length, or -1 when the line holds none there.
   virtual int ExtractKey();
   // Writes the current line unchanged to the script.
   virtual void CopyLine();
-  // Writes the script from the .itf and the strings. True, or false when
-  // the .itf could not be read to its end or a write failed.
+  // Writes the script from the .itf and the strings; a key the strings lack
+  // stays as the name, with "WARNING MISSING KEY: " and the key (once per
+  // key). True, or false when the .itf could not be read to its end, a
+  // write failed, or a text holds a comma ("Error: the text of %s holds a
+  // comma.\n").
   virtual bool Merge() = 0;
+  // The keys of the .itf that the .itr lacks, each counted once.
+  size_t MissingKeys() const { return missing_.size(); }
 
   void SetKinds(FileKind source, FileKind target) {
     sourceKind_ = source;
@@ -239,6 +247,9 @@ class MergeConverter {
   std::string_view line_;  // the current line, in the .itf's read buffer
   std::string_view key_;   // within line_
   bool keyQuoted_ = false;  // a "" pair stands right before key_
+  size_t nameAt_ = 0;       // where key_'s subfield begins in line_
+  size_t restAt_ = 0;       // the "," that ends it
+  std::unordered_set<std::string> missing_;
   FileSet files_;
   KeyTable strings_;  // key -> the text of its first entry
   FileKind sourceKind_ = FileKind::Rc2V4;

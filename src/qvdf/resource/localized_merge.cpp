@@ -1,6 +1,5 @@
 // The merge: the keyed .itf script and the .itr string table become one
 // resource script again, every known key replaced by its text.
-#include <cctype>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -12,8 +11,7 @@ namespace {
 using localized::Shown;
 constexpr size_t npos = std::string::npos;
 constexpr char kIgnoreLocal[] = "@IGNORE_LOCAL@";
-constexpr char kKeyStart[] = "LOCALIZED_";
-constexpr char kQuotedKeyStart[] = "\"\"LOCALIZED_";
+constexpr std::string_view kKeyStart = "LOCALIZED_";
 
 // The blanks around a string-table key, by byte.
 struct BlankBytes {
@@ -53,28 +51,27 @@ const char* LengthWarning(std::string_view key, size_t n) {
   return nullptr;
 }
 
-// The first "LOCALIZED_" that begins a character; *quoted tells whether a
-// "" pair of whole characters stands right before it.
-size_t FindKeyStart(const localized::LeadBytes& lead, std::string_view s, bool* quoted) {
-  constexpr std::string_view kStart = kKeyStart;
-  if (!lead.any) {
-    // Every byte begins a character.
-    size_t i = s.find(kStart);
-    *quoted = i != npos && i >= 2 && s[i - 2] == '"' && s[i - 1] == '"';
-    return i;
-  }
-  size_t b1 = npos, b2 = npos;  // the two character starts before i
-  for (size_t i = 0; i + kStart.size() <= s.size();) {
-    if (s[i] == 'L' && s.compare(i, kStart.size(), kStart) == 0) {
-      *quoted = i >= 2 && b1 == i - 2 && b2 == i - 1 && s[i - 2] == '"' && s[i - 1] == '"';
-      return i;
-    }
-    b1 = b2;
-    b2 = i;
-    i += lead.is[static_cast<unsigned char>(s[i])] ? 2 : 1;
+// The byte just past the n-th "," of s from `from` on (n >= 1), or npos.
+// Commas are searched bytewise: no code page uses one as a trail byte.
+size_t AfterComma(std::string_view s, size_t from, int n) {
+  for (size_t at = from; at < s.size(); ++at) {
+    if (s[at] == ',' && --n == 0) return at + 1;
   }
   return npos;
 }
+
+// The index of the name subfield of a system, section or field line, or
+// -1 for any other line.
+int NameSubfield(std::string_view line) {
+  char k = line.size() > 1 ? line[1] : '\0';
+  if (k == 'F' && localized::IsKeywordLine(line, "FIELD=")) return 2;
+  if (k == 'S' && localized::IsKeywordLine(line, "SYSTEM=")) return 3;
+  if (k == 'S' && localized::IsKeywordLine(line, "SECTION=")) return 2;
+  return -1;
+}
+
+// The attribute subfield of a field line.
+constexpr int kFieldAttributes = 9;
 
 }  // namespace
 
@@ -165,9 +162,11 @@ int MergeConverter::LoadStrings() {
     strings_.Reserve(static_cast<size_t>(size), static_cast<size_t>(size / 64));
   std::string_view line;
   int result = 1;
-  for (;;) {
+  for (bool first = true;; first = false) {
     int r = itr.ReadLine(&line);
     if (r == kLineNone) break;
+    // Editors that save as UTF-8 may put a byte-order mark first.
+    if (first && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
     if (r == kLineTooLong) {
       warnings_.Add("Error reading ");
       warnings_.Add(files_.names[1]);
@@ -203,16 +202,22 @@ bool MergeConverter::FindString(std::string_view key, std::string_view* text) co
 }
 
 int MergeConverter::ExtractKey() {
-  bool quoted = false;
-  size_t start = FindKeyStart(lead_, line_, &quoted);
-  if (start == npos) return -1;
-  // The key ends at the first quote or comma; a comma must follow.
-  size_t comma = line_.find(',', start);
-  if (comma == npos) return -1;
-  const void* quote = std::memchr(line_.data() + start, '"', comma - start);
-  size_t end = quote ? static_cast<size_t>(static_cast<const char*>(quote) - line_.data()) : comma;
-  key_ = line_.substr(start, end - start);
+  int index = NameSubfield(line_);
+  if (index < 0) return -1;
+  // Only the name subfield holds a key: a label or a text elsewhere in the
+  // line may hold "LOCALIZED_" too.
+  size_t at = AfterComma(line_, 0, index);
+  size_t end = at == npos ? npos : line_.find(',', at);
+  if (end == npos) return -1;
+  std::string_view name = line_.substr(at, end - at);
+  bool quoted = name.substr(0, 2) == "\"\"";
+  if (quoted) name.remove_prefix(2);
+  if (name.substr(0, kKeyStart.size()) != kKeyStart) return -1;
+  size_t quote = name.find('"');
+  key_ = name.substr(0, quote == npos ? name.size() : quote);
   keyQuoted_ = quoted;
+  nameAt_ = at;
+  restAt_ = end;
   return static_cast<int>(key_.size());
 }
 
@@ -229,46 +234,44 @@ bool LocalizedMerger::Merge() {
       std::fprintf(warn_, "Error reading %s file: line too long.\n", files_.names[0].c_str());
       return false;
     }
-    char k = line_.size() > 1 ? line_[1] : '\0';
-    bool field = k == 'F' && localized::IsKeywordLine(line_, "FIELD=");
-    if (!field && !(k == 'S' && (localized::IsKeywordLine(line_, "SYSTEM=") ||
-                                 localized::IsKeywordLine(line_, "SECTION=")))) {
+    if (ExtractKey() < 0) {
       CopyLine();
       continue;
     }
     std::string_view text;
-    if (ExtractKey() < 0 || !FindString(key_, &text)) {
+    if (!FindString(key_, &text)) {
+      // The key stays in the table as the name: say so, once per key.
+      if (missing_.insert(std::string(key_)).second) {
+        warnings_.Add("WARNING MISSING KEY: ");
+        warnings_.Add(key_);
+        warnings_.End(warn_);
+      }
       CopyLine();
       continue;
     }
-    // The key's own place, unless a quoted key stands somewhere after it.
-    size_t start = static_cast<size_t>(key_.data() - line_.data());
-    size_t place = keyQuoted_ ? start - 2 : localized::Find(lead_, line_, kQuotedKeyStart);
-    if (place == npos) place = start;
-    size_t restAt = line_.find(',', place);
-    if (restAt == npos) {
-      CopyLine();
-      continue;
+    // A comma would end the name early and shift every subfield after it.
+    if (text.find(',') != npos) {
+      warnings_.Flush(warn_);
+      std::fprintf(warn_, "Error: the text of %.*s holds a comma.\n",
+                   static_cast<int>(key_.size()), key_.data());
+      return false;
     }
-    std::string_view rest = line_.substr(restAt);
-
-    script.Write(line_.substr(0, place));
+    std::string_view rest = line_.substr(restAt_);
+    script.Write(line_.substr(0, nameAt_));
     script.Write("\"\"");
     script.Write(text);
     script.Write("\"\"");
-    size_t attr = field && text == kIgnoreLocal ? rest.find(",0X") : npos;
-    if (attr != npos) {
+    size_t attr = npos, attrEnd = npos;
+    if (text == kIgnoreLocal && NameSubfield(line_) == 2 && line_[1] == 'F') {
       // Such a field takes the default attributes in place of its own.
+      attr = AfterComma(rest, 0, kFieldAttributes - 2);
+      attrEnd = attr == npos ? npos : rest.find(',', attr);
+    }
+    if (attrEnd != npos) {
       if (defaultAttr_.empty()) SetDefaultAttr();
-      size_t after = rest.find(',', attr + 1);
-      if (after == npos) {
-        after = attr + 3;
-        while (after < rest.size() && std::isxdigit(static_cast<unsigned char>(rest[after])))
-          ++after;
-      }
-      script.Write(rest.substr(0, attr + 1));
+      script.Write(rest.substr(0, attr));
       script.Write(defaultAttr_);
-      script.Write(rest.substr(after));
+      script.Write(rest.substr(attrEnd));
     } else {
       script.Write(rest);
     }

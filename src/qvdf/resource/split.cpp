@@ -61,7 +61,7 @@ int ReadSplitTableFile(int version, const char* itrName, char* outName, MessageF
 
   const std::string itr = itrName;
   int opened = 0;
-  bool ok;
+  bool ok, missing = false;
   {
     LocalizedMerger merger(convert);
     merger.SetKinds(ScriptKind(version), FileKind::ItbV4);
@@ -69,6 +69,7 @@ int ReadSplitTableFile(int version, const char* itrName, char* outName, MessageF
     if (ok) opened = merger.OpenFiles(msg);
     ok = ok && opened != 0 && merger.LoadStrings() == 1 && merger.Merge() &&
          merger.CloseFiles() && merger.Convert();
+    missing = merger.MissingKeys() > 0;
     // Cleanup runs as the merger goes: files closed, merged script removed.
   }
   if (!ok) {
@@ -76,5 +77,5 @@ int ReadSplitTableFile(int version, const char* itrName, char* outName, MessageF
     return kErrSplitPair;
   }
   std::memcpy(outName, table.c_str(), table.size() + 1);
-  return opened == 16 ? 16 : 0;
+  return opened == kReadWithWarnings || missing ? kReadWithWarnings : 0;
 }

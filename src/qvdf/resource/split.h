@@ -29,6 +29,7 @@ int SplitTableFile(int version, const char* source, const char* itrName, const c
 // Reads the pair, through an intermediate script of `version` (3 or 4),
 // into a new temporary version-4 table file whose name goes to outName
 // (kMaxPath bytes); the caller removes that file. 0; 16 when one file of the
-// pair is read-only; 1 on failure, with outName empty and no file left.
+// pair is read-only or the .itr lacks a key of the .itf (warned about); 1 on
+// failure, with outName empty and no file left.
 int ReadSplitTableFile(int version, const char* itrName, char* outName, MessageFn msg,
                        ConvertFn convert);

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr int kListGrowLimit = 1000;
 constexpr int kListGrowExtra = 64;
 constexpr uint8_t kMarked = '1';
 
@@ -95,7 +94,7 @@ int ReadFieldList(TableDb* db, int id, void* buf, int size) {
 int AddFieldList(TableDb* db, int id, const FieldListRecord* rec) {
   if (int rc = RequireWritable(db)) return rc;
   if (!rec || rec->nFields < 0) return SetError(db, kErrInconsistent);
-  if (id >= db->header.nFieldListSlots && id < kListGrowLimit) {
+  if (id >= db->header.nFieldListSlots && id < kFieldListGrowLimit) {
     if (int rc = GrowFieldListIndex(db, id + kListGrowExtra)) return SetError(db, rc);
   }
   if (id < 0 || id >= db->header.nFieldListSlots || FieldListIndex(db)[id].dwBlock)

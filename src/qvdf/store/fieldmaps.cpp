@@ -43,6 +43,26 @@ FieldMapIndexEntry* MapEntry(TableDb* db, int id) {
   return FieldMapIndex(db) + (id - 1);
 }
 
+namespace {
+
+// Deletes every entry marked in `base` (indexed by ID) and every entry that
+// shares the record of a marked one: sharers first, then the entries whose
+// record they share. 0, or 6 at the first failed deletion.
+int DeleteMarkedMaps(TableDb* db, const std::vector<uint8_t>& base) {
+  int slots = db->header.nFieldMapSlots;
+  for (int k = 1; k <= slots; ++k) {
+    const FieldMapIndexEntry* e = MapEntry(db, k);
+    if (!e || base[k] || e->nMapID == k || e->nMapID > slots || !base[e->nMapID]) continue;
+    if (DeleteFieldMap(db, k) != kOk) return SetError(db, kErrIo);
+  }
+  for (int k = 1; k <= slots; ++k) {
+    if (base[k] && MapEntry(db, k) && DeleteFieldMap(db, k) != kOk) return SetError(db, kErrIo);
+  }
+  return kOk;
+}
+
+}  // namespace
+
 int DeleteFieldMapsOf(TableDb* db, uint16_t system, int section) {
   int slots = db->header.nFieldMapSlots;
   std::vector<uint8_t> base(static_cast<size_t>(slots) + 1, 0);
@@ -54,17 +74,25 @@ int DeleteFieldMapsOf(TableDb* db, uint16_t system, int section) {
     bool dst = e->nTargetSystem == system && (section < 0 || e->nTargetSection == section);
     if (src || dst) base[k] = 1, any = true;
   }
-  if (!any) return kOk;
-  // Sharers first, then the entries whose record they share.
+  return any ? DeleteMarkedMaps(db, base) : kOk;
+}
+
+int DeleteFieldMapsOfLists(TableDb* db, const std::vector<uint8_t>& lists) {
+  int slots = db->header.nFieldMapSlots;
+  std::vector<uint8_t> base(static_cast<size_t>(slots) + 1, 0);
+  bool any = false;
+  auto gone = [&](int16_t list) {
+    return list >= 0 && static_cast<size_t>(list) < lists.size() && lists[list];
+  };
   for (int k = 1; k <= slots; ++k) {
-    const FieldMapIndexEntry* e = MapEntry(db, k);
-    if (!e || base[k] || e->nMapID == k || e->nMapID > slots || !base[e->nMapID]) continue;
-    if (DeleteFieldMap(db, k) != kOk) return SetError(db, kErrIo);
+    if (!MapEntry(db, k)) continue;
+    // The record in the entry's own slot: a sharer's dummy names no list
+    // and goes with the record it shares.
+    int16_t ends[2];
+    if (Read(&db->file, GetRoot(&db->file, k), ends, sizeof ends) != sizeof ends) continue;
+    if (gone(ends[0]) || gone(ends[1])) base[k] = 1, any = true;
   }
-  for (int k = 1; k <= slots; ++k) {
-    if (base[k] && MapEntry(db, k) && DeleteFieldMap(db, k) != kOk) return SetError(db, kErrIo);
-  }
-  return kOk;
+  return any ? DeleteMarkedMaps(db, base) : kOk;
 }
 
 bool ReserveBlock(MemBlock* buf, int* have, int size) {

@@ -39,7 +39,8 @@ int ReadItb(TableDb* db, const char* inPath, MessageFn msg);
 int CopySystem(TableDb* src, TableDb* dst, int id, uint32_t setBits, uint32_t clearBits,
                MessageFn msg, const char* translator, int nSectionIds, const int* sectionIds);
 // Every field list under its own ID; with filter, only lists whose system
-// and section dst holds. 0, or the first failing code (13 an ID in use).
+// and section dst holds, and lists without fields (aliases) whose system
+// dst holds. 0, or the first failing code (13 an ID in use).
 int CopyFieldLists(TableDb* src, TableDb* dst, bool filter, MessageFn msg);
 // Every map entry under its own ID, owning its (resolved) record; with
 // filter, only maps whose source and target systems dst holds. 0, or the

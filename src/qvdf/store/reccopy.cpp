@@ -116,7 +116,12 @@ int CopyFieldLists(TableDb* src, TableDb* dst, bool filter, MessageFn msg) {
       FieldListRecord head;
       if (int rc = ReadFieldListHead(src, k, &head)) return rc;
       bool found = false;
-      if (int rc = probe.Has(head.nAppID, head.nSectionID, &found)) return rc;
+      if (head.nFields == 0) {
+        // An alias names a system, not a section: it goes where its system goes.
+        found = SystemExists(dst, head.nAppID);
+      } else if (int rc = probe.Has(head.nAppID, head.nSectionID, &found)) {
+        return rc;
+      }
       if (!found) continue;
     }
     int size = GetFieldListSize(src, k);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "qvdf/store/records.h"
 #include "qvdf/store/tabledb.h"
@@ -50,6 +51,11 @@ int ReadMapRecord(TableDb* db, int id, MemBlock* buf, int* have, int* len);
 // deletes. 0, or 6 at the first failed deletion (entries deleted before
 // stay deleted).
 int DeleteFieldMapsOf(TableDb* db, uint16_t system, int section);
+// Deletes every field-map entry whose record's nSourceList or nTargetList
+// is a list marked in `lists` (indexed by field-list ID), with the entries
+// that share its record, so that no map is left naming a deleted list.
+// 0, or 6 at the first failed deletion.
+int DeleteFieldMapsOfLists(TableDb* db, const std::vector<uint8_t>& lists);
 
 // A text field up to its NUL or its width, whichever comes first.
 template <size_t N>

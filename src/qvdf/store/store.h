@@ -30,11 +30,13 @@ int AddSystem(TableDb* db, int id, const SystemRecord* rec);
 int ReplaceSystem(TableDb* db, int id, const SystemRecord* rec);
 // 0; 17; 13 absent; a Free code.
 int DeleteSystem(TableDb* db, int id);
-// With its field lists and every map from or to it (and the entries that
-// share those maps' records). 0; 17; 50 system not deleted; 6 a dependent.
+// With its field lists, every map from or to it and every map that reads or
+// writes one of those lists (and the entries that share those maps'
+// records). 0; 17; 50 system not deleted; 6 a dependent.
 int DeleteSystemAll(TableDb* db, int id);
-// Drops the section (section flags recomputed) with the maps from or to it
-// and its field lists. 0; 17; 13 no system; 51 no such section; 12; 4; 6.
+// Drops the section (section flags recomputed) with the maps from or to it,
+// its field lists and the maps that read or write those lists.
+// 0; 17; 13 no system; 51 no such section; 12; 4; 6.
 int DeleteSection(TableDb* db, int systemId, int sectionId);
 
 int16_t GetMainSystem(TableDb* db);
@@ -60,7 +62,10 @@ int FirstFreeFieldListID(TableDb* db);
 // Copies min(size, stored size) bytes. 0; 13; 4 block disagrees with the
 // index entry; 6.
 int ReadFieldList(TableDb* db, int id, void* buf, int size);
-// An id past the index grows it to id + 64 slots when id < 1000.
+// Field-list IDs below this grow the index when they lie past it; a table
+// read from text takes a higher ID only where such growth made room.
+constexpr int kFieldListGrowLimit = 1000;
+// An id past the index grows it to id + 64 slots when id < kFieldListGrowLimit.
 // 0; 17; 13; 51 negative field count; 12; 6.
 int AddFieldList(TableDb* db, int id, const FieldListRecord* rec);
 int DeleteFieldList(TableDb* db, int id);

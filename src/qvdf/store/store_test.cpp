@@ -234,6 +234,57 @@ TEST_F(Store, DeletionsTakeTheirDependentsAndCompactionDropsWaste) {
   EXPECT_EQ(CloseTable(&db), 0);
 }
 
+TEST_F(Store, MapsOfDeletedListsGoWithThemWhateverSystemsTheyName) {
+  TableDb db;
+  NewTable("t", &db);
+  for (uint16_t id : {1, 2, 3}) {
+    SystemRecord s = System(id);
+    s.nSections = 0;
+    ASSERT_EQ(AddSystem(&db, id, &s), 0);
+  }
+  // System 3 with sections 1 and 2, a list in each.
+  std::string sys(SystemRecordSize(2), '\0');
+  auto* s3 = reinterpret_cast<SystemRecord*>(sys.data());
+  *s3 = System(3);
+  s3->nSections = 2;
+  SystemSections(s3)[0].nSectionID = 1;
+  SystemSections(s3)[1].nSectionID = 2;
+  ASSERT_EQ(ReplaceSystem(&db, 3, s3), 0);
+  ASSERT_EQ(AddFieldList(&db, 0, List(1, 2)), 0);
+  ASSERT_EQ(AddFieldList(&db, 1, List(2, 2)), 0);
+  FieldListRecord* l2 = List(3, 2);
+  l2->nSectionID = 1;
+  ASSERT_EQ(AddFieldList(&db, 2, l2), 0);
+  FieldListRecord* l3 = List(3, 2);
+  l3->nSectionID = 2;
+  ASSERT_EQ(AddFieldList(&db, 3, l3), 0);
+
+  // Maps between systems 1 and 2 that read or write the lists of system 3.
+  ConfigRecord c = Config(1, 1, 2);
+  ASSERT_EQ(AddFieldMap(&db, 1, &c, Map(2, 1, 2)), 0);  // reads list 2
+  c = Config(2, 2, 1, 1);  // shares map 1's record
+  ASSERT_EQ(AddFieldMap(&db, 2, &c, nullptr), 0);
+  c = Config(3, 1, 2);
+  ASSERT_EQ(AddFieldMap(&db, 3, &c, Map(0, 3, 2)), 0);  // writes list 3
+  c = Config(4, 1, 2);
+  ASSERT_EQ(AddFieldMap(&db, 4, &c, Map(0, 1, 2)), 0);
+
+  // Section 1 of system 3 takes list 2, map 1 and its sharer.
+  EXPECT_EQ(DeleteSection(&db, 3, 1), 0);
+  EXPECT_FALSE(FieldListExists(&db, 2));
+  EXPECT_FALSE(FieldMapExists(&db, 1));
+  EXPECT_FALSE(FieldMapExists(&db, 2));
+  EXPECT_TRUE(FieldMapExists(&db, 3));
+  // The whole system takes list 3 and map 3; map 4 uses lists of its own.
+  EXPECT_EQ(DeleteSystemAll(&db, 3), 0);
+  EXPECT_FALSE(FieldListExists(&db, 3));
+  EXPECT_FALSE(FieldMapExists(&db, 3));
+  EXPECT_TRUE(FieldMapExists(&db, 4));
+  EXPECT_EQ(CountFieldMaps(&db), 1);
+  EXPECT_EQ(CountFieldLists(&db), 2);
+  EXPECT_EQ(CloseTable(&db), 0);
+}
+
 TEST_F(Store, ADiskThatFillsFailsTheTableAndKeepsItsOldHeader) {
   TableDb db;
   NewTable("t", &db);

@@ -2,6 +2,7 @@
 // (slot ID - 1); the deletions that take a system's or a section's field
 // lists and maps with them; and the table-wide values of the header.
 #include <cstring>
+#include <vector>
 
 #include "qvdf/store/recordops.h"
 #include "qvdf/store/store.h"
@@ -145,11 +146,16 @@ int DeleteSystemAll(TableDb* db, int id) {
   if (DeleteSystem(db, id) != kOk) return SetError(db, kErrDependent);
   if (DeleteFieldMapsOf(db, static_cast<uint16_t>(id), -1) != kOk) return SetError(db, kErrIo);
   int slots = db->header.nFieldListSlots;
+  std::vector<uint8_t> deleted(static_cast<size_t>(slots), 0);
+  bool any = false;
   for (int k = 0; k < slots; ++k) {
     const FieldListIndexEntry* e = ListEntry(db, k);
-    if (e && e->nAppID == static_cast<uint16_t>(id) && DeleteFieldList(db, k) != kOk)
-      return SetError(db, kErrIo);
+    if (!e || e->nAppID != static_cast<uint16_t>(id)) continue;
+    if (DeleteFieldList(db, k) != kOk) return SetError(db, kErrIo);
+    deleted[k] = 1, any = true;
   }
+  // A map of another system may read or write one of these lists.
+  if (any && DeleteFieldMapsOfLists(db, deleted) != kOk) return SetError(db, kErrIo);
   return SetError(db, kOk);
 }
 
@@ -174,6 +180,8 @@ int DeleteSection(TableDb* db, int systemId, int sectionId) {
           DeleteFieldMapsOf(db, static_cast<uint16_t>(systemId), static_cast<uint16_t>(sectionId)))
     return SetError(db, rc);
   int slots = db->header.nFieldListSlots;
+  std::vector<uint8_t> deleted(static_cast<size_t>(slots), 0);
+  bool any = false;
   for (int k = 0; k < slots; ++k) {
     const FieldListIndexEntry* e = ListEntry(db, k);
     if (!e || e->nAppID != static_cast<uint16_t>(systemId) || e->nSecType != secType) continue;
@@ -181,6 +189,10 @@ int DeleteSection(TableDb* db, int systemId, int sectionId) {
     if (int rc = ReadFieldListHead(db, k, &head)) return rc;
     if (head.nSectionID != static_cast<uint16_t>(sectionId)) continue;
     if (int rc = DeleteFieldList(db, k)) return rc;
+    deleted[k] = 1, any = true;
+  }
+  if (any) {
+    if (int rc = DeleteFieldMapsOfLists(db, deleted)) return rc;
   }
   return SetError(db, kOk);
 }

@@ -38,7 +38,7 @@ int Expect(SubsetInput* in, const char* key, char* value, const char* missing, M
 
 // One SYSTEM record, parsed.
 struct SystemSpec {
-  int id = 0;
+  int32_t id = 0;
   uint32_t addBits = 0;
   uint32_t removeBits = 0;
   std::string dll;  // empty: keep the old translator name
@@ -53,8 +53,7 @@ bool ParseSystem(const char* value, SystemSpec* out, MessageFn msg) {
     Send(msg, kLevelError, "***ERROR: Missing system ID");
     return false;
   }
-  out->id = ParseStandard(field.c_str());
-  if (out->id == 0) {
+  if (!ParseSigned32(field.c_str(), &out->id) || out->id == 0) {
     Send(msg, kLevelError, "***ERROR: Invalid system ID");
     return false;
   }
@@ -64,14 +63,20 @@ bool ParseSystem(const char* value, SystemSpec* out, MessageFn msg) {
     Send(msg, kLevelError, "***ERROR: Missing ADD attributes");
     return false;
   }
-  out->addBits = ParseUnsigned32(field.c_str());
+  if (!ParseUnsigned32(field.c_str(), &out->addBits)) {
+    Send(msg, kLevelError, "***ERROR: Invalid ADD attributes");
+    return false;
+  }
   c = NextSubfield(c);
   field = Take(c);
   if (field.empty()) {
     Send(msg, kLevelError, "***ERROR: Missing REMOVE attributes");
     return false;
   }
-  out->removeBits = ParseUnsigned32(field.c_str());
+  if (!ParseUnsigned32(field.c_str(), &out->removeBits)) {
+    Send(msg, kLevelError, "***ERROR: Invalid REMOVE attributes");
+    return false;
+  }
   c = NextSubfield(c);
   out->dll = Take(c);
   if (out->dll.empty()) Send(msg, kLevelWarning, "Missing system DLL name. Using old name.");
@@ -81,21 +86,21 @@ bool ParseSystem(const char* value, SystemSpec* out, MessageFn msg) {
       Send(msg, kLevelError, "***ERROR: Too many section IDs");
       return false;
     }
+    // At most nine characters: always within 32 bits.
     out->sectionIds.push_back(ParseStandard(Take(c).c_str()));
   }
   return true;
 }
 
 // One ALIAS value, parsed. Returns true, or false after sending the error.
-bool ParseAlias(const char* value, int* id, std::string* name, MessageFn msg) {
+bool ParseAlias(const char* value, int32_t* id, std::string* name, MessageFn msg) {
   SubfieldCursor c = FirstSubfield(value);
   std::string field = Take(c);
   if (field.empty()) {
     Send(msg, kLevelError, "***ERROR: Missing ALIAS system ID");
     return false;
   }
-  *id = ParseStandard(field.c_str());
-  if (*id == 0) {
+  if (!ParseSigned32(field.c_str(), id) || *id == 0) {
     Send(msg, kLevelError, "***ERROR: Invalid ALIAS system ID");
     return false;
   }
@@ -115,32 +120,49 @@ int BuildSubset(SubsetInput* in, TableDb* src, TableDb* dst, const char* name, M
   *failed = true;
   char value[kSubsetValueSize];
 
+  int32_t number = 0;
+  // A number too large for 32 bits fails its record rather than being cut
+  // to the largest one.
+  auto number32 = [&](const char* invalid) {
+    if (ParseSigned32(value, &number)) return true;
+    Send(msg, kLevelError, invalid);
+    return false;
+  };
+
   int r = Expect(in, "MAIN_CLASS", value, "***ERROR: Expected MAIN_CLASS record", msg);
   if (r != 0) return r;
-  int16_t mainClass = static_cast<int16_t>(ParseStandard(value));
+  if (!number32("***ERROR: Invalid MAIN_CLASS record")) return 0;
+  int16_t mainClass = static_cast<int16_t>(number);
   Send(msg, kLevelStep, "Main System Class is " + std::to_string(mainClass));
 
   r = Expect(in, "MAIN_SYSTEM", value, "***ERROR: Expected MAIN_SYSTEM record", msg);
   if (r != 0) return r;
-  int16_t mainSystem = static_cast<int16_t>(ParseStandard(value));
+  if (!number32("***ERROR: Invalid MAIN_SYSTEM record")) return 0;
+  int16_t mainSystem = static_cast<int16_t>(number);
   Send(msg, kLevelStep, "Main System ID is " + std::to_string(mainSystem));
 
   uint32_t productId = 0;
   r = GetSubsetValue(in, "PRODUCT_ID", value, kSubsetValueSize, msg);
   if (r < 0) return r;
-  if (r == 0) productId = ParseUnsigned32(value);
+  if (r == 0 && !ParseUnsigned32(value, &productId)) {
+    Send(msg, kLevelError, "***ERROR: Invalid PRODUCT_ID record");
+    return 0;
+  }
   int16_t bundled = 0;
   r = GetSubsetValue(in, "BUNDLED", value, kSubsetValueSize, msg);
   if (r < 0) return r;
-  if (r == 0) bundled = static_cast<int16_t>(ParseStandard(value));
+  if (r == 0) {
+    if (!number32("***ERROR: Invalid BUNDLED record")) return 0;
+    bundled = static_cast<int16_t>(number);
+  }
   Send(msg, kLevelStep,
        "Product ID is " + std::to_string(productId) +
            (bundled != 0 ? " (bundled)" : " (not bundled)"));
 
   r = Expect(in, "COUNT", value, "***ERROR: Expected COUNT record", msg);
   if (r != 0) return r;
-  int count = ParseStandard(value);
-  if (count == 0) {
+  int32_t count = 0;
+  if (!ParseSigned32(value, &count) || count == 0) {
     Send(msg, kLevelError, "***ERROR: Invalid COUNT record");
     return 0;
   }
@@ -187,15 +209,15 @@ int BuildSubset(SubsetInput* in, TableDb* src, TableDb* dst, const char* name, M
     return r;
   }
   if (r == 0) {
-    int aliases = ParseStandard(value);
-    if (aliases == 0) {
+    int32_t aliases = 0;
+    if (!ParseSigned32(value, &aliases) || aliases == 0) {
       Send(msg, kLevelError, "***ERROR: Invalid ALIASES record");
       return 0;
     }
     for (int i = 0; i < aliases; ++i) {
       r = Expect(in, "ALIAS", value, "***ERROR: Expected ALIAS record", msg);
       if (r != 0) return r;
-      int id = 0;
+      int32_t id = 0;
       std::string aliasName;
       if (!ParseAlias(value, &id, &aliasName, msg)) return 0;
       // An alias of a system the new table lacks would make a table that
@@ -281,5 +303,8 @@ int AddAliasRecord(TableDb* dst, int systemId, const char* alias, MessageFn msg)
 
   int id = FirstFreeFieldListID(dst);
   if (id < 0) return GetError(dst);
+  // A higher ID reads back only into a table whose index some lower ID
+  // has grown far enough.
+  if (id >= kFieldListGrowLimit) return kErrRange;
   return AddFieldList(dst, id, rec);
 }

@@ -15,5 +15,5 @@ int ModSubset(const char* workPath, TableDb* db, const char* subsetName, Message
 int CreateSubset(TableDb* src, TableDb* dst, const char* subsetName, MessageFn msg);
 // Stores an alias of systemId: a field list without fields named alias (cut
 // to 64 characters with a warning) under the first free field-list ID.
-// 0, or the store's code.
+// 0; 13 when no ID below kFieldListGrowLimit is free; or the store's code.
 int AddAliasRecord(TableDb* dst, int systemId, const char* alias, MessageFn msg);

@@ -4,6 +4,7 @@
 #include "qvdf/subset/subsetfile.h"
 
 #include <cctype>
+#include <climits>
 #include <cstring>
 #include <string>
 
@@ -18,6 +19,10 @@ bool IsPassedOver(const std::string& line) {
   if (line.empty()) return true;
   char c = line[0];
   return c == '#' || c == '\r' || c == '\n' || c == ' ' || c == ';';
+}
+
+bool IsWhite(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
 int DigitValue(char c) {
@@ -106,9 +111,9 @@ int GetSubsetValue(SubsetInput* in, const char* key, char* buf, int size, Messag
   return 0;
 }
 
-uint32_t ParseUnsigned32(const char* s) {
+bool ParseUnsigned32(const char* s, uint32_t* v) {
   const char* p = s;
-  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r') ++p;
+  while (IsWhite(*p)) ++p;
   bool negative = false;
   if (*p == '+' || *p == '-') {
     negative = *p == '-';
@@ -122,15 +127,29 @@ uint32_t ParseUnsigned32(const char* s) {
     base = 8;
   }
   uint64_t value = 0;
-  bool overflow = false;
   for (; DigitValue(*p) < base; ++p) {
     value = value * base + DigitValue(*p);
-    if (value > 0xFFFFFFFFu) {
-      overflow = true;
-      value = 0xFFFFFFFFu;
-    }
+    if (value > 0xFFFFFFFFu) return false;
   }
-  if (overflow) return 0xFFFFFFFFu;
-  uint32_t v = static_cast<uint32_t>(value);
-  return negative ? 0u - v : v;
+  uint32_t u = static_cast<uint32_t>(value);
+  *v = negative ? 0u - u : u;
+  return true;
+}
+
+bool ParseSigned32(const char* s, int32_t* v) {
+  const char* p = s;
+  while (IsWhite(*p)) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') {
+    negative = *p == '-';
+    ++p;
+  }
+  int64_t value = 0;
+  const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    value = value * 10 + (*p - '0');
+    if (value > limit) return false;
+  }
+  *v = static_cast<int32_t>(negative ? -value : value);
+  return true;
 }

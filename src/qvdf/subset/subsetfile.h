@@ -48,6 +48,10 @@ int GetSubsetValue(SubsetInput* s, const char* key, char* buf, int size, Message
 // Attribute bits and product IDs: an unsigned 32-bit number in decimal,
 // hexadecimal after "0x" or octal after a leading "0", read from the start
 // of s up to the first character that does not belong to it. Leading white
-// space and a sign are accepted; an unreadable text gives 0 and a number
-// too large for 32 bits gives 0xFFFFFFFF.
-uint32_t ParseUnsigned32(const char* s);
+// space and a sign are accepted (a "-" negates modulo 2^32); an unreadable
+// text gives 0. False when the digits make a number above 0xFFFFFFFF.
+bool ParseUnsigned32(const char* s, uint32_t* v);
+// Every other number: decimal, after white space and a sign, up to the
+// first character that is not a digit; an unreadable text gives 0. False
+// when the number lies outside the 32-bit signed range.
+bool ParseSigned32(const char* s, int32_t* v);

@@ -34,6 +34,17 @@ int TxtInput::NextLine(std::string_view* line, MessageFn msg) {
     ended_ = true;
     return 0;
   }
+  if (!line->empty() && line->back() == '\n') {
+    const bool crlf = line->size() >= 2 && (*line)[line->size() - 2] == '\r';
+    if (ends_ == LineEnds::kUnknown) {
+      ends_ = crlf ? LineEnds::kCrLf : LineEnds::kLf;
+      if (!crlf) SendMessage(msg, kLevelWarning, kLfWarning);
+    } else if (ends_ == LineEnds::kCrLf && !crlf) {
+      // A stray LF in a CR LF file ends its line as CR LF would; kept, it
+      // would become part of the value.
+      line->remove_suffix(1);
+    }
+  }
   return 1;
 }
 
@@ -64,6 +75,7 @@ int CloseTxtInput(TxtInput* in, const char* name, MessageFn msg) {
   in->in_.Reset(platform::kInvalidHandle);
   in->ResetLines();
   in->ended_ = in->failed_ = false;
+  in->ends_ = TxtInput::LineEnds::kUnknown;
   return 0;
 }
 

@@ -23,15 +23,26 @@ class TxtInput : public LineSource {
 
  protected:
   // A line longer than kMaxLineLength fails the read after "***ERROR: Line
-  // too long"; a 0x1A at the start of a line ends the input.
+  // too long"; a 0x1A at the start of a line ends the input. The first line
+  // with a line end sets the file's convention: after a CR LF line, a line
+  // that ends in LF alone is handed out without its LF; a first line that
+  // ends in LF alone keeps its LF (as every such line does) and sends
+  // kLfWarning once.
   int NextLine(std::string_view* line, MessageFn msg) override;
 
  private:
+  enum class LineEnds { kUnknown, kCrLf, kLf };
+
   platform::File file_;
   LineReader in_;
   bool ended_ = false;
   bool failed_ = false;
+  LineEnds ends_ = LineEnds::kUnknown;
 };
+
+// Sent (level 80) for a .txt input whose first line ends in LF alone.
+inline constexpr char kLfWarning[] =
+    "***WARNING: Text tables need CR LF line ends; the lines of this file end in LF alone";
 
 int OpenTxtInput(TxtInput* in, int version, const char* name, MessageFn msg);
 int CloseTxtInput(TxtInput* in, const char* name, MessageFn msg);

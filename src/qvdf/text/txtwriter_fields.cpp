@@ -1,7 +1,9 @@
 // The text writer's field-lists block: the consistency warnings against the
 // field-list index, the list lines and one FIELD line per field, with every
-// comma of a field name written as a caret.
+// comma of a field name written as a caret and item numbers that the reader
+// takes in the order they are written.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -68,7 +70,22 @@ void CheckIndex(Writer& w, TableDb* db, int key, const FieldListRecord& r, int l
 // and quotes between them.
 constexpr size_t kFieldLineRoom = sizeof(FieldRecord) + 9 * kIntRoom + 32;
 
-void WriteFieldLine(Writer& w, int j, FieldRecord& f) {
+// The reader takes an item number of 1 or one above the item before it, in
+// the order of the file (across lists): a stored number it would refuse is
+// written as one it takes, with a note. *last is the item written last.
+int16_t ItemToWrite(Writer& w, int key, int j, const FieldRecord& f, int16_t* last) {
+  int16_t item = f.nItem;
+  if (item != 1 && item != *last + 1) {
+    item = j == 0 || *last == INT16_MAX ? int16_t{1} : static_cast<int16_t>(*last + 1);
+    w.Note(kLevelWarning, "## WARNING -- item number " + std::to_string(f.nItem) + " of field " +
+                              std::to_string(j + 1) + " in field list " + std::to_string(key) +
+                              " written as " + std::to_string(item));
+  }
+  *last = item;
+  return item;
+}
+
+void WriteFieldLine(Writer& w, int j, FieldRecord& f, int16_t item) {
   CaretName(TXTW_FIELD(f, szName));
   Writer& o = w;
   o.StartLine();
@@ -80,7 +97,7 @@ void WriteFieldLine(Writer& w, int j, FieldRecord& f) {
   d = PutLit(d, "\",\"");
   d = PutText(d, TXTW_FIELD(f, szName));
   d = PutLit(d, "\",");
-  d = PutInt(d, f.nItem);
+  d = PutInt(d, item);
   *d++ = ',';
   *d++ = static_cast<char>(f.cType & 0xFF);
   *d++ = ',';
@@ -116,6 +133,7 @@ int WriteFieldLists(TableDb* db, Writer& w) {
   int slots = FieldListSlots(db);
   RecordBuffer buf(FieldListRecordSize(76));
   int remaining = count;
+  int16_t lastItem = 0;  // as a reader of this file starts
   for (int key = 0; remaining > 0 && key < slots; ++key) {
     if (!FieldListExists(db, key)) continue;
     int len = GetFieldListSize(db, key);
@@ -155,7 +173,8 @@ int WriteFieldLists(TableDb* db, Writer& w) {
     w.Begin("COUNT=");
     w.AddInt(rec->nFields);
     w.Emit();
-    for (int j = 0; j < n; ++j) WriteFieldLine(w, j, fields[j]);
+    for (int j = 0; j < n; ++j)
+      WriteFieldLine(w, j, fields[j], ItemToWrite(w, key, j, fields[j], &lastItem));
     --remaining;
   }
   return 0;

@@ -1,6 +1,7 @@
 // The text writer's field-maps and character-maps blocks. A map's "# Map"
 // comment names its systems and sections from the name tables that the
-// systems block filled; entries past a map's stored record are unmapped.
+// systems block filled; entries past a map's stored record, and entries
+// past the end of its target list, are unmapped.
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -91,6 +92,21 @@ void WriteMap(Writer& w, TableDb* db, int key, const ConfigRecord& cfg, const Fi
   // A list replaced by a longer one leaves the map's record short: the
   // entries it lacks are unmapped.
   int stored = (len - kFieldMapFixedSize) / 2;
+  // A target list replaced by a shorter one leaves entries pointing past
+  // its end: they are written unmapped. (A missing list is refused by the
+  // reader whatever the entries say.)
+  const int targetCount = GetFieldListCount(db, rec.nTargetList);
+  int pastEnd = 0;
+  if (targetCount >= 0) {
+    for (int j = 0; j < n && j < stored; ++j)
+      if (GetMapEntry(&rec, j) >= targetCount) ++pastEnd;
+  }
+  if (pastEnd > 0) {
+    w.Note(kLevelWarning, "## WARNING -- field map " + std::to_string(key) +
+                              " maps past the end of target field list " +
+                              std::to_string(rec.nTargetList) + ": " + std::to_string(pastEnd) +
+                              (pastEnd == 1 ? " entry" : " entries") + " written as unmapped");
+  }
   w.Begin("MAP=");
   if (n > 0) {
     // Each entry is a comma and at most six characters.
@@ -99,6 +115,7 @@ void WriteMap(Writer& w, TableDb* db, int key, const ConfigRecord& cfg, const Fi
     for (int j = 0; j < n; ++j) {
       if (j > 0) *d++ = ',';
       int16_t e = j < stored ? GetMapEntry(&rec, j) : int16_t{-1};
+      if (pastEnd > 0 && e >= targetCount) e = -1;
       d = PutInt(d, e == -1 ? 0 : e + 1);
     }
     o.Commit(d);
