@@ -111,14 +111,19 @@ int GetSubsetValue(SubsetInput* in, const char* key, char* buf, int size, Messag
   return 0;
 }
 
-bool ParseUnsigned32(const char* s, uint32_t* v) {
-  const char* p = s;
+namespace {
+// Past leading white space and an optional sign, which *negative says.
+const char* AfterSign(const char* p, bool* negative) {
   while (IsWhite(*p)) ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') {
-    negative = *p == '-';
-    ++p;
-  }
+  *negative = *p == '-';
+  if (*p == '+' || *p == '-') ++p;
+  return p;
+}
+}  // namespace
+
+bool ParseUnsigned32(const char* s, uint32_t* v) {
+  bool negative;
+  const char* p = AfterSign(s, &negative);
   int base = 10;
   if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && DigitValue(p[2]) < 16) {
     base = 16;
@@ -137,13 +142,8 @@ bool ParseUnsigned32(const char* s, uint32_t* v) {
 }
 
 bool ParseSigned32(const char* s, int32_t* v) {
-  const char* p = s;
-  while (IsWhite(*p)) ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') {
-    negative = *p == '-';
-    ++p;
-  }
+  bool negative;
+  const char* p = AfterSign(s, &negative);
   int64_t value = 0;
   const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
   for (; *p >= '0' && *p <= '9'; ++p) {
