@@ -106,16 +106,22 @@ bool IsWindowsBuild() {
   return bin.size() > 4 && bin.compare(bin.size() - 4, 4, ".exe") == 0;
 }
 
-// The cases the Windows build cannot run, and why: the Windows exclusions.
-const std::map<std::string, std::string>& WindowsExclusions() {
-  static const std::map<std::string, std::string> kExcluded = {
-      {"HostileTest.HugeArgumentsAreRefusedOrReadByTheirFirstLetter",
-       "a Windows command line holds at most 32767 characters"},
-      {"HostileTest.BlanksAndBytesOutsideAsciiInNames",
-       "Wine turns arguments and file names from UTF-8 into the code page and back, so bytes "
-       "that are not UTF-8 do not reach the program"},
-  };
-  return kExcluded;
+std::vector<std::string> ListFiles(const std::string& path) {
+  std::vector<std::string> v;
+  if (DIR* d = opendir(path.c_str())) {
+    while (dirent* e = readdir(d)) {
+      std::string n = e->d_name;
+      if (n != "." && n != "..") v.push_back(n);
+    }
+    closedir(d);
+  }
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+std::string Body(const std::string& text) {
+  size_t eol = text.find('\n');
+  return eol == std::string::npos ? std::string() : text.substr(eol + 1);
 }
 
 void ToolTest::SetUp() {
@@ -129,13 +135,6 @@ void ToolTest::SetUp() {
   tmp_ = root_ + "/tmp";
   ASSERT_EQ(mkdir(dir_.c_str(), 0700), 0);
   ASSERT_EQ(mkdir(tmp_.c_str(), 0700), 0);
-  // Skipped after the set-up, so that the fixtures' own set-up and tear-down
-  // work in a directory of their own.
-  if (IsWindowsBuild()) {
-    const ::testing::TestInfo* t = ::testing::UnitTest::GetInstance()->current_test_info();
-    auto it = WindowsExclusions().find(std::string(t->test_suite_name()) + "." + t->name());
-    if (it != WindowsExclusions().end()) GTEST_SKIP() << "not on Windows: " << it->second;
-  }
 }
 
 void ToolTest::TearDown() {
@@ -170,19 +169,20 @@ bool ToolTest::Exists(const std::string& rel) const {
 }
 
 std::vector<std::string> ToolTest::ListDir(const std::string& rel) const {
-  std::vector<std::string> v;
-  if (DIR* d = opendir(Path(rel).c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string n = e->d_name;
-      if (n != "." && n != "..") v.push_back(n);
-    }
-    closedir(d);
-  }
-  std::sort(v.begin(), v.end());
-  return v;
+  return ListFiles(Path(rel));
 }
 
 std::vector<std::string> ToolTest::TempFiles() const { return ListDir("../tmp"); }
+
+bool ToolTest::Generate(unsigned long seed, const std::string& profile, const std::string& rel) {
+  std::string gen = Env("TBLCONV_TBLGEN");
+  if (gen.empty()) {
+    ADD_FAILURE() << "TBLCONV_TBLGEN is not set";
+    return false;
+  }
+  std::string cmd = "'" + gen + "' " + std::to_string(seed) + " " + profile + " '" + Path(rel) + "'";
+  return std::system(cmd.c_str()) == 0;
+}
 
 RunResult ToolTest::Run(const std::vector<std::string>& args,
                         const std::map<std::string, std::string>& env) {
