@@ -40,11 +40,15 @@
 //                                            is left in TMPDIR at its end
 //
 //   define usage <<END ... END             a text for the cases of this file
+//   template refused ... end               lines for cases of one shape, with
+//   case NoId = refused "SYSTEM=0," 7        {$1}, {$2}... for the words after
+//                                            its name (quotes taken off)
 //
 // Expansions everywhere: {abs:in.txt} is the absolute name of a file of the
 // test directory as the program takes it; {N*text} is text N times; {=usage}
 // is the defined text (define lines stand before the first case). Quoted
 // strings, and blocks with the esc flag, take \\ \" \r \n \t \xHH.
+#include <deque>
 #include <fstream>
 #include <memory>
 #include <regex>
@@ -94,7 +98,8 @@ std::string Unescape(const std::string& s) {
 
 // Splits a directive into words: blanks separate, "..." is one word with
 // escapes. A quoted word keeps a leading '"' marker so that "" is a word.
-std::vector<std::string> Words(const std::string& line) {
+// Raw, quoted words keep their quotes and escapes as written.
+std::vector<std::string> Words(const std::string& line, bool raw = false) {
   std::vector<std::string> v;
   size_t i = 0;
   while (i < line.size()) {
@@ -109,7 +114,7 @@ std::vector<std::string> Words(const std::string& line) {
         w += line[i];
       }
       ++i;
-      v.push_back("\"" + Unescape(w));
+      v.push_back(raw ? w : "\"" + Unescape(w));
     } else {
       while (i < line.size() && line[i] != ' ' && line[i] != '\t') w += line[i++];
       v.push_back(w);
@@ -121,7 +126,15 @@ std::vector<std::string> Words(const std::string& line) {
 std::string Plain(const std::string& word) { return word.size() && word[0] == '"' ? word.substr(1) : word; }
 
 std::vector<Case> Load(const std::string& path, const std::string& stem) {
-  std::ifstream in(path);
+  // The file's lines with their numbers; a case made from a template puts
+  // the template's lines, numbered as the case line, in front of the rest.
+  std::deque<std::pair<int, std::string>> lines;
+  {
+    std::ifstream in(path);
+    int number = 0;
+    for (std::string l; std::getline(in, l);) lines.emplace_back(++number, l);
+  }
+  std::map<std::string, std::vector<std::string>> templates;
   std::vector<Case> cases;
   auto defines = std::make_shared<Defines>();
   std::string text;
@@ -130,8 +143,14 @@ std::vector<Case> Load(const std::string& path, const std::string& stem) {
     std::fprintf(stderr, "%s:%d: %s\n", path.c_str(), n, why.c_str());
     std::exit(2);
   };
-  while (std::getline(in, text)) {
-    ++n;
+  auto next = [&]() {
+    if (lines.empty()) return false;
+    n = lines.front().first;
+    text = lines.front().second;
+    lines.pop_front();
+    return true;
+  };
+  while (next()) {
     if (text.empty() || text[0] == '#') continue;
     Step s;
     s.line = n;
@@ -143,9 +162,30 @@ std::vector<Case> Load(const std::string& path, const std::string& stem) {
     }
     s.words = Words(text);
     if (s.words.empty()) continue;
+    if (s.words[0] == "template") {
+      if (s.words.size() != 2) fail("template NAME");
+      std::vector<std::string>& body = templates[s.words[1]];
+      while (next() && text != "end") body.push_back(text);
+      continue;
+    }
     if (s.words[0] == "case") {
-      if (s.words.size() != 2 || !std::regex_match(s.words[1], std::regex("[A-Za-z][A-Za-z0-9_]*")))
+      if (s.words.size() < 2 || !std::regex_match(s.words[1], std::regex("[A-Za-z][A-Za-z0-9_]*")))
         fail("a case needs a name of letters, digits and _");
+      if (s.words.size() > 2) {
+        std::vector<std::string> args = Words(text, true);
+        if (args.size() < 4 || args[2] != "=" || !templates.count(args[3]))
+          fail("expected: case NAME = TEMPLATE ARGS...");
+        const std::vector<std::string>& body = templates[args[3]];
+        for (auto it = body.rbegin(); it != body.rend(); ++it) {
+          std::string l = *it;
+          for (size_t k = 4; k < args.size() + 5; ++k) {
+            std::string key = "{$" + std::to_string(k - 3) + "}";
+            std::string value = k < args.size() ? args[k] : "";
+            for (size_t at; (at = l.find(key)) != std::string::npos;) l.replace(at, key.size(), value);
+          }
+          lines.emplace_front(n, l);
+        }
+      }
       cases.push_back({stem, s.words[1], "", n, {}, defines});
       continue;
     }
@@ -156,12 +196,11 @@ std::vector<Case> Load(const std::string& path, const std::string& stem) {
     }
     if (!tag.empty()) {
       s.has_block = true;
-      std::vector<std::string> lines;
+      std::vector<std::string> block;
       for (;;) {
-        if (!std::getline(in, text)) fail("no line " + tag + " ends the block");
-        ++n;
+        if (!next()) fail("no line " + tag + " ends the block");
         if (text == tag) break;
-        lines.push_back(text);
+        block.push_back(text);
       }
       auto flag = [&](const char* f) {
         for (auto it = s.words.begin() + 1; it != s.words.end(); ++it)
@@ -172,9 +211,9 @@ std::vector<Case> Load(const std::string& path, const std::string& stem) {
         return false;
       };
       bool crlf = flag("crlf"), noeol = flag("noeol"), esc = flag("esc");
-      for (size_t i = 0; i < lines.size(); ++i) {
-        s.block += esc ? Unescape(lines[i]) : lines[i];
-        if (i + 1 < lines.size() || !noeol) s.block += crlf ? "\r\n" : "\n";
+      for (size_t i = 0; i < block.size(); ++i) {
+        s.block += esc ? Unescape(block[i]) : block[i];
+        if (i + 1 < block.size() || !noeol) s.block += crlf ? "\r\n" : "\n";
       }
     }
     if (s.words[0] == "define") {
