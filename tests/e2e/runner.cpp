@@ -29,7 +29,7 @@
 //   stdout has <<END ... END               ... or a part of it; also: lacks,
 //   stderr ""                                starts, ends; stderr likewise
 //   file out.txt crlf <<END ... END        a file's exact bytes (same modes)
-//   log run.log has "..."                  a file written as text (the log):
+//   text run.log has "..."                 a file written as text (the log):
 //                                            CR LF read as LF on Windows
 //   file a.txt same-as b.txt [ignore "# QVTB file name:"]...
 //                                          equal bytes, apart from the lines
@@ -340,7 +340,7 @@ void CaseTest::TestBody() {
                     last_.out.substr(0, 3000) + "\nstderr:\n" + last_.err.substr(0, 3000));
     } else if (verb == "stdout" || verb == "stderr") {
       Check(s, verb, verb == "stdout" ? last_.out : last_.err, 1);
-    } else if (verb == "file" || verb == "log") {
+    } else if (verb == "file" || verb == "text") {
       if (!Exists(arg1)) {
         Fail(s, arg1 + " does not exist");
       } else if (n > 2 && s.words[2] == "same-as") {
@@ -366,7 +366,7 @@ void CaseTest::TestBody() {
         if (!Exists(other)) Fail(s, other + " does not exist");
         else if (got != want) Fail(s, arg1 + " is not the same as " + other + ": " + Difference(got, want));
       } else {
-        Check(s, arg1, verb == "log" ? ReadText(arg1) : ReadFile(arg1), 2);
+        Check(s, arg1, verb == "text" ? ReadText(arg1) : ReadFile(arg1), 2);
       }
     } else if (verb == "absent" || verb == "exists") {
       if (Exists(arg1) != (verb == "exists")) Fail(s, arg1 + (verb == "exists" ? " is missing" : " exists"));
