@@ -93,6 +93,10 @@ std::vector<std::string> ListFiles(const std::string& dir);
 // writer puts first and that differs between runs).
 std::string Body(const std::string& text);
 
+// Where two texts part: the line number, both lines with control characters
+// shown as \xHH, and the text got in full when it is short.
+std::string Difference(const std::string& got, const std::string& want);
+
 inline bool Contains(const std::string& s, const std::string& part) {
   return s.find(part) != std::string::npos;
 }

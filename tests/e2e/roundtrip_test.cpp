@@ -39,19 +39,10 @@ std::string Carried(const std::string& text, int version) {
   return out;
 }
 
-// Equal texts, or the first line where they part (tables are too big to
-// print whole).
+// Equal texts, or where they part.
 ::testing::AssertionResult Same(const std::string& got, const std::string& want) {
   if (got == want) return ::testing::AssertionSuccess();
-  size_t at = 0, line = 1;
-  for (; at < got.size() && at < want.size() && got[at] == want[at]; ++at) line += got[at] == '\n';
-  size_t from = at == 0 ? 0 : got.rfind('\n', at - 1);
-  from = from == std::string::npos || at == 0 ? 0 : from + 1;
-  auto show = [&](const std::string& s) {
-    return s.substr(from, s.find('\n', from) - from).substr(0, 200);
-  };
-  return ::testing::AssertionFailure()
-         << "line " << line << " differs:\n  got:  " << show(got) << "\n  want: " << show(want);
+  return ::testing::AssertionFailure() << Difference(got.substr(0, 100000), want.substr(0, 100000));
 }
 
 class RoundTripTest : public ToolTest {

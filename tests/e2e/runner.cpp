@@ -226,33 +226,6 @@ std::vector<Case> Load(const std::string& path, const std::string& stem) {
   return cases;
 }
 
-// Shows where two texts part: the line number and both lines, with control
-// characters visible.
-std::string Difference(const std::string& got, const std::string& want) {
-  size_t at = 0, line = 1;
-  while (at < got.size() && at < want.size() && got[at] == want[at]) line += got[at++] == '\n';
-  size_t from = at == 0 ? 0 : got.rfind('\n', at - 1);
-  from = from == std::string::npos || at == 0 ? 0 : from + 1;
-  auto show = [&](const std::string& s) {
-    std::string out;
-    for (size_t i = from; i < s.size() && out.size() < 300; ++i) {
-      unsigned char c = static_cast<unsigned char>(s[i]);
-      if (c == '\n') break;
-      if (c < 32 || c >= 127) {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "\\x%02x", c);
-        out += hex;
-      } else out += static_cast<char>(c);
-    }
-    return from >= s.size() ? std::string("(end of text)") : "\"" + out + "\"";
-  };
-  std::ostringstream m;
-  m << "line " << line << " differs (" << got.size() << " bytes, expected " << want.size()
-    << ")\n  got:      " << show(got) << "\n  expected: " << show(want);
-  if (got.size() < 3000) m << "\n--- got in full:\n" << got;
-  return m.str();
-}
-
 class CaseTest : public ToolTest {
  public:
   explicit CaseTest(const Case* c) : case_(c) {}
