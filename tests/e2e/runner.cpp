@@ -35,9 +35,8 @@
 //                                          equal bytes, apart from the lines
 //                                            that start with an ignored text
 //   absent out.txt   exists out.txt        a file is not there, or is
-//   temp-left                              the run may leave temporary files;
-//                                            without it the case fails if any
-//                                            is left in TMPDIR at its end
+//
+// A case also fails when a run left a file in its TMPDIR.
 //
 //   define usage <<END ... END             a text for the cases of this file
 //   template refused ... end               lines for cases of one shape, with
@@ -45,7 +44,8 @@
 //                                            its name (quotes taken off)
 //
 // Expansions everywhere: {abs:in.txt} is the absolute name of a file of the
-// test directory as the program takes it; {N*text} is text N times; {=usage}
+// test directory as the program takes it, {path:in.txt} as this machine
+// names it (for env); {N*text} is text N times; {=usage}
 // is the defined text (define lines stand before the first case). Quoted
 // strings, and blocks with the esc flag, take \\ \" \r \n \t \xHH.
 #include <deque>
@@ -232,9 +232,10 @@ class CaseTest : public ToolTest {
   void TestBody() override;
 
  private:
-  // {abs:x}, {N*text} and {=name} in a word or block.
+  // {abs:x}, {path:x}, {N*text} and {=name} in a word or block.
   std::string Expand(const std::string& s) const {
-    static const std::regex kExp("\\{(abs:([^{}]*)|([0-9]+)\\*([^{}]*)|=([A-Za-z0-9_]+))\\}");
+    static const std::regex kExp(
+        "\\{(abs:([^{}]*)|([0-9]+)\\*([^{}]*)|=([A-Za-z0-9_]+)|path:([^{}]*))\\}");
     std::string out;
     auto begin = std::sregex_iterator(s.begin(), s.end(), kExp);
     size_t last = 0;
@@ -244,6 +245,7 @@ class CaseTest : public ToolTest {
       if (m[5].matched && !case_->defines->count(m[5])) ADD_FAILURE() << "no define " << m[5];
       if (m[5].matched) out += case_->defines->count(m[5]) ? Expand(case_->defines->at(m[5])) : "";
       else if (m[2].matched) out += ArgPath(m[2]);
+      else if (m[6].matched) out += Path(m[6]);
       else for (int k = std::stoi(m[3]); k > 0; --k) out += m[4];
       last = m.position() + m.length();
     }
@@ -293,7 +295,6 @@ void CaseTest::Check(const Step& s, const std::string& what, const std::string& 
 void CaseTest::TestBody() {
   if (IsWindowsBuild() && !case_->not_windows.empty())
     GTEST_SKIP() << "not on Windows: " << case_->not_windows;
-  bool temp_left = false;
   for (const Step& s : case_->steps) {
     const std::string& verb = s.words[0];
     size_t n = s.words.size();
@@ -375,14 +376,12 @@ void CaseTest::TestBody() {
       env_[arg1.substr(0, eq)] = arg1.substr(eq + 1);
     } else if (verb == "merge-streams") {
       MergeStreams();
-    } else if (verb == "temp-left") {
-      temp_left = true;
     } else {
       Fail(s, "unknown directive " + verb);
     }
   }
   EndRun();
-  if (!temp_left && !TempFiles().empty())
+  if (!TempFiles().empty())
     ADD_FAILURE() << "temporary files left: " << TempFiles()[0];
 }
 
