@@ -46,7 +46,7 @@
 // Expansions everywhere: {abs:in.txt} is the absolute name of a file of the
 // test directory as the program takes it, {path:in.txt} as this machine
 // names it (for env); {N*text} is text N times; {=usage}
-// is the defined text (define lines stand before the first case). Quoted
+// is the defined text (a define may stand before the first case). Quoted
 // strings, and blocks with the esc flag, take \\ \" \r \n \t \xHH.
 #include <deque>
 #include <fstream>
