@@ -13,9 +13,9 @@
 
 namespace {
 
-constexpr char kBadFormat[] = "Error: Bad file format or a resource missing.";
+using e2e::Contains;
 
-bool Contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
+constexpr char kBadFormat[] = "Error: Bad file format or a resource missing.";
 
 bool HaveTool(const char* name) {
   return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
@@ -102,23 +102,17 @@ class FilInteropTest : public e2e::ToolTest {
            Sh("lld-link-14 /dll /noentry /machine:x64 /out:" + stem + ".fil " + stem + ".res");
   }
 
+  // tests/data/rc2/source.txt as the writer's text of `version`, as name.
   std::string Canonical(int version, const std::string& name) {
     WriteFile("source.txt", e2e::SourceFile("tests/data/rc2/source.txt"));
-    std::vector<std::string> args = {"source.txt"};
-    if (version == 3) args.push_back("/3");
-    args.push_back(name);
-    e2e::RunResult r = Run(args);
-    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    e2e::RunResult r = version == 3 ? Run({"source.txt", "/3", name}) : Run({"source.txt", name});
+    EXPECT_EQ(r.exit_code, 0) << r.out;
     std::remove(Path("source.txt").c_str());
     return ReadFile(name);
   }
   e2e::RunResult Convert(const std::string& from, const std::string& to, int version) {
-    std::vector<std::string> args;
-    if (version == 3) args.push_back("/3");
-    args.push_back(from);
-    if (version == 3) args.push_back("/3");
-    args.push_back(to);
-    return Run(args);
+    if (version == 3) return Run({"/3", from, "/3", to});
+    return Run({from, to});
   }
   // A module built from the sample in `version`, as stem.fil.
   std::string Module(int version, const std::string& stem) {

@@ -62,6 +62,9 @@ class ToolTest : public ::testing::Test {
   std::vector<std::string> ListDir(const std::string& rel = ".") const;
   // Files left in the private TMPDIR by the run.
   std::vector<std::string> TempFiles() const;
+  // Writes the table tblgen makes from seed and profile (small, max, edge)
+  // to rel; false when tblgen failed.
+  bool Generate(unsigned long seed, const std::string& profile, const std::string& rel);
 
  private:
   std::string Program() const;
@@ -83,8 +86,19 @@ constexpr int kExitFail = 255;
 // True when the program under test is the Windows build.
 bool IsWindowsBuild();
 
-// The cases skipped against the Windows build (suite.name), each with the
-// reason; SetUp skips them.
-const std::map<std::string, std::string>& WindowsExclusions();
+// The names in a directory (absolute path), sorted.
+std::vector<std::string> ListFiles(const std::string& dir);
+
+// The text after its first line (the file-name line that every table
+// writer puts first and that differs between runs).
+std::string Body(const std::string& text);
+
+// Where two texts part: the line number, both lines with control characters
+// shown as \xHH, and the text got in full when it is short.
+std::string Difference(const std::string& got, const std::string& want);
+
+inline bool Contains(const std::string& s, const std::string& part) {
+  return s.find(part) != std::string::npos;
+}
 
 }  // namespace e2e
