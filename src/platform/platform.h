@@ -141,9 +141,9 @@ class Env {
   // Where the program keeps its error log and options file, with a trailing
   // separator: its own directory when that is writable and not a system
   // one; else the per-user state directory (created on demand). On POSIX a
-  // program in a .../bin or .../sbin directory is installed and always uses
-  // the state directory: $XDG_STATE_HOME/tblconv/, else
-  // ~/.local/state/tblconv/.
+  // program in a usr/bin, usr/sbin, usr/local/bin or usr/local/sbin
+  // directory (or /bin, /sbin) is installed and always uses the state
+  // directory: $XDG_STATE_HOME/tblconv/, else ~/.local/state/tblconv/.
   virtual std::string ProgramDirectory() = 0;
   // The directory of settings an administrator gives every user
   // ("/etc/tblconv/" on POSIX), or "" where there is none (Windows).

@@ -5,6 +5,8 @@
 #include <errno.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "qvutil/qvutil_test_util.h"
 
 namespace {
@@ -99,6 +101,23 @@ TEST_F(OptionsFile, OpenModes) {
   EXPECT_EQ(CloseFileHandle(h, "m", 2), 0);
   EXPECT_TRUE(tmp.Exists("g"));
   EXPECT_EQ(CloseFileHandle(-1, "m", 3), -1);
+}
+
+}  // namespace
+
+namespace {
+
+// An administrator's options file comes first; the user's own file holds
+// the rest and the defaults written back, never the system's.
+TEST_F(OptionsFile, TheSystemsSettingsComeFirst) {
+  std::filesystem::create_directories(tmp.Path("etc"));
+  tmp.Write("etc/qvoptcfg.cfg", "[General]\r\nErrLogMaxSize=7000\r\n");
+  tmp.Write("qvoptcfg.cfg", "[General]\r\nErrLogMaxSize=9\r\nErrLogBackups=3\r\n");
+  EXPECT_EQ(ReadOptionInt("General", "ErrLogMaxSize", 500000), 7000);
+  EXPECT_EQ(ReadOptionInt("General", "ErrLogBackups", 0), 3);
+  EXPECT_EQ(ReadOptionInt("qvwin", "HeapLogging", 0), 0);
+  EXPECT_EQ(tmp.Read("etc/qvoptcfg.cfg"), "[General]\r\nErrLogMaxSize=7000\r\n");
+  EXPECT_NE(Options().find("HeapLogging=0"), std::string::npos) << Options();
 }
 
 }  // namespace

@@ -77,14 +77,21 @@ TEST_F(DiskTest, AFullTemporaryDirectoryStopsTheRunCleanly) {
   EXPECT_EQ(ListDir("tmpfull"), std::vector<std::string>{"filler"});
 }
 
+// The failed output leaves nothing of itself, and with /f the old file of
+// its name stays as it was: it is replaced only by a complete successor.
 TEST_F(DiskTest, AFullDiskUnderAnOutputFailsThatOutputOnly) {
   if (!FullDisk("full", 64, 4 * 1024)) GTEST_SKIP() << "cannot mount a small tmpfs here";
-  for (const char* out : {"full/x.txt", "full/x.itb", "full/x.rc2"}) {
+  for (const char* out : {"full/x.txt", "full/x.itb", "full/x.rc2", "full/x.itr"}) {
     SCOPED_TRACE(out);
-    RunResult r = Run({"in.txt", "/o", out, "/o", "ok.txt"});
+    WriteFile(out, "old");
+    RunResult r = Run({"/f", "in.txt", "/o", out, "/o", "ok.txt"});
     EXPECT_EQ(r.exit_code, kExitFail) << r.out;
     EXPECT_TRUE(Contains(r.out, "\nWriting Version 4 TXT table file ok.txt\n")) << r.out;
+    EXPECT_TRUE(Contains(r.out, std::string("Error: output file ") + out + " not written\nError: Exit\n"))
+        << r.out;
     EXPECT_EQ(Body(ReadFile("ok.txt")), Body(sample_));
+    EXPECT_EQ(ReadFile(out), "old");
+    EXPECT_EQ(ListDir("full"), (std::vector<std::string>{"filler", std::string(out).substr(5)}));
     std::remove(Path("ok.txt").c_str());
     std::remove(Path(out).c_str());
     EXPECT_TRUE(TempFiles().empty());
@@ -107,7 +114,8 @@ TEST_F(DiskTest, OutputsInADirectoryThatRefusesNewFilesFail) {
     RunResult r = Run({"in.txt", c.out});
     EXPECT_EQ(r.exit_code, kExitFail) << r.out;
     EXPECT_TRUE(Contains(r.out, c.message)) << r.out;
-    EXPECT_FALSE(Contains(r.out, "Error: Exit")) << r.out;
+    EXPECT_TRUE(Contains(r.out, std::string("Error: output file ") + c.out + " not written\nError: Exit\n"))
+        << r.out;
     EXPECT_FALSE(Exists(c.out));
     if (std::string(c.out) == "ro/x.itr") {
       EXPECT_TRUE(Contains(r.err, "Error opening ro/x.itf file.\n")) << r.err;

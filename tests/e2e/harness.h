@@ -65,10 +65,12 @@ class ToolTest : public ::testing::Test {
   // Writes the table tblgen makes from seed and profile (small, max, edge)
   // to rel; false when tblgen failed.
   bool Generate(unsigned long seed, const std::string& profile, const std::string& rel);
+  // The program under test (for tests that start it themselves).
+  std::string Program() const;
+  // The private TMPDIR of the runs.
+  std::string TempDir() const { return tmp_; }
 
  private:
-  std::string Program() const;
-
   std::string root_;  // holds work/ (the cwd), tmp/ (TMPDIR) and the captured streams
   std::string private_bin_;  // the copy run instead of the build's program
   std::string dir_;

@@ -12,7 +12,8 @@
 //   write empty.txt ""                     an input from a quoted string
 //   copy in.txt examples/sample.txt        a copy of a source-tree file
 //   gen in.txt 7 small                     a table made by tblgen (seed, profile)
-//   mkdir dir   rm file   chmod 0500 dir   the test directory itself
+//   mkdir dir   rm file   chmod 0500 dir   the test directory itself;
+//   symlink link target                      (a link whose text is target)
 //   replace f "from" "to" [N]              every occurrence in a file; with N,
 //                                            there must be exactly N
 //   cut f "text"                           f cut just before the first "text"
@@ -54,6 +55,7 @@
 #include <regex>
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "harness.h"
 
@@ -356,6 +358,9 @@ void CaseTest::TestBody() {
       chmod(Path(Expand(Plain(s.words[2]))).c_str(), std::stoi(s.words[1], nullptr, 8));
     } else if (verb == "rm") {
       std::remove(Path(arg1).c_str());
+    } else if (verb == "symlink") {
+      if (symlink(Expand(Plain(s.words[2])).c_str(), Path(arg1).c_str()) != 0)
+        Fail(s, "cannot make the link " + arg1);
     } else if (verb == "replace" || verb == "cut") {
       std::string f = ReadFile(arg1), from = Expand(Plain(s.words[2]));
       if (verb == "cut") {

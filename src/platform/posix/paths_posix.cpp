@@ -113,7 +113,9 @@ std::string ProgramDirectoryFrom(const std::string& exe_dir) {
   struct stat st;
   // An installed program never writes beside itself, even where it could
   // (as root): its log and options go to the user's state directory.
-  bool installed = EndsWith(exe_dir, "/bin/") || EndsWith(exe_dir, "/sbin/");
+  bool installed = exe_dir == "/bin/" || exe_dir == "/sbin/" || EndsWith(exe_dir, "/usr/bin/") ||
+                   EndsWith(exe_dir, "/usr/sbin/") || EndsWith(exe_dir, "/usr/local/bin/") ||
+                   EndsWith(exe_dir, "/usr/local/sbin/");
   if (!installed && !exe_dir.empty() && stat(exe_dir.c_str(), &st) == 0 &&
       (st.st_mode & 0222) != 0 && access(exe_dir.c_str(), W_OK) == 0)
     return exe_dir;
