@@ -53,8 +53,14 @@ void Release(FileList* list) {
 class Parser {
  public:
   Parser(int argc, char** argv, MessageFn msg, UsageFn usage, uint32_t* flags)
-      : argc_(argc), argv_(argv), msg_(msg), usage_(usage), flags_(flags),
-        env_(platform::Env::Get()), role_(argc + 1, kNone), forced_(argc + 1, 0),
+      : argc_(argc),
+        argv_(argv),
+        msg_(msg),
+        usage_(usage),
+        flags_(flags),
+        env_(platform::Env::Get()),
+        role_(argc + 1, kNone),
+        forced_(argc + 1, 0),
         multiple_(argc + 1, false) {}
 
   int Parse(FileList* inputs, FileList* modifiers, FileList* outputs, FileList* logs);
@@ -107,8 +113,7 @@ class Parser {
   int SecondPass();
   int StoreFound(int i, FileList* list, FileKind kind, bool classify, const char* notFound,
                  const char* tooMany);
-  int StoreOne(FileList* list, const std::string& name, FileKind kind, int i,
-               const char* tooMany);
+  int StoreOne(FileList* list, const std::string& name, FileKind kind, int i, const char* tooMany);
 
   int argc_;
   char** argv_;
@@ -192,15 +197,36 @@ int Parser::HandleOption(int i) {
   char c[2] = {argv_[i][1], '\0'};
   if (c[0] != '\0') env_->LowerCase(c);
   switch (c[0]) {
-    case '2': case '3': case '4': forced_[i + 1] = c[0] - '0'; break;
-    case 'e': case 'l': role_[i + 1] = kLog; break;
-    case 's': role_[i + 1] = kModifier; break;
-    case 'i': role_[i + 1] = kInput; break;
-    case 'o': role_[i + 1] = kOutput; break;
-    case '?': case 'h': return Fail();
-    case 'q': *flags_ &= ~kFlagVerbose; break;
-    case 'v': *flags_ |= kFlagVerbose; break;
-    case 'f': *flags_ |= kFlagForce; break;
+    case '2':
+    case '3':
+    case '4':
+      forced_[i + 1] = c[0] - '0';
+      break;
+    case 'e':
+    case 'l':
+      role_[i + 1] = kLog;
+      break;
+    case 's':
+      role_[i + 1] = kModifier;
+      break;
+    case 'i':
+      role_[i + 1] = kInput;
+      break;
+    case 'o':
+      role_[i + 1] = kOutput;
+      break;
+    case '?':
+    case 'h':
+      return Fail();
+    case 'q':
+      *flags_ &= ~kFlagVerbose;
+      break;
+    case 'v':
+      *flags_ |= kFlagVerbose;
+      break;
+    case 'f':
+      *flags_ |= kFlagForce;
+      break;
     default:
       Say(kLevelError, kNotRecognized, i);
       if (!Force()) return Fail();
@@ -326,8 +352,8 @@ int Parser::SecondPass() {
 
 // An input or modifier: the file itself, else every non-empty match of the
 // name as a pattern, named with the pattern's directory.
-int Parser::StoreFound(int i, FileList* list, FileKind kind, bool classify,
-                       const char* notFound, const char* tooMany) {
+int Parser::StoreFound(int i, FileList* list, FileKind kind, bool classify, const char* notFound,
+                       const char* tooMany) {
   const char* name = argv_[i];
   if (Exists(name))
     return StoreOne(list, name, classify ? ClassifyFile(name, forced_[i]) : kind, i, tooMany);

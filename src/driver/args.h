@@ -17,7 +17,7 @@ struct FileEntry {
 struct FileList {
   int count = 0;
   FileEntry** entries = nullptr;
-  int capacity = 0;                     // entries the block holds
+  int capacity = 0;  // entries the block holds
   std::unique_ptr<unsigned char[]> block;
 };
 

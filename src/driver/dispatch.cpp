@@ -38,7 +38,7 @@ struct KindRow {
   FileKind kind;
   Form form;
   int version;
-  const char* readStep;   // "%.80s" step line, or null: refused
+  const char* readStep;  // "%.80s" step line, or null: refused
   Refusal readRefusal;
   const char* writeStep;  // "%.80s" step line, or null: refused
   Refusal writeRefusal;
@@ -52,16 +52,24 @@ constexpr Refusal kModifierWrite{"\nError: Modifier file ", " wound up in Write 
                                  kErrWrongKind};
 constexpr Refusal kUnknownRead{"\nInternal Error: unrecognised filetype attempting to read file ",
                                "", kErrWrongKind};
-constexpr Refusal kUnknownWrite{
-    "\nInternal Error: unrecognized filetype attempting to write file ", "", kErrWrongKind};
+constexpr Refusal kUnknownWrite{"\nInternal Error: unrecognized filetype attempting to write file ",
+                                "", kErrWrongKind};
 
 constexpr KindRow kRows[] = {
-    {FileKind::ItbV2, Form::kItb, 2, nullptr,
-     {"\nError: Version 2 ITB files not supported (file ", " )", kErrVersion}, nullptr,
+    {FileKind::ItbV2,
+     Form::kItb,
+     2,
+     nullptr,
+     {"\nError: Version 2 ITB files not supported (file ", " )", kErrVersion},
+     nullptr,
      {"Output to Version 2 Binary table file not supported (filename ", " )", kErrVersion},
      Modify::kMisplaced},
-    {FileKind::ItbV3, Form::kItb, 3, nullptr,
-     {"\nError: Version 3 ITB files not supported (file ", " )", kErrVersion}, nullptr,
+    {FileKind::ItbV3,
+     Form::kItb,
+     3,
+     nullptr,
+     {"\nError: Version 3 ITB files not supported (file ", " )", kErrVersion},
+     nullptr,
      {"Output to Version 3 Binary table file not supported (filename ", " )", kErrVersion},
      Modify::kMisplaced},
     {FileKind::ItbV4, Form::kItb, 4, "\nReading Version 4 ITB table file %.80s\n", kNone,
@@ -76,13 +84,21 @@ constexpr KindRow kRows[] = {
      "\nWriting Version 3 RC2 table file %.80s\n", kNone, Modify::kMisplaced},
     {FileKind::Rc2V4, Form::kRc2, 4, "\nReading Version 4 RC2 table file %.80s\n", kNone,
      "\nWriting Version 4 RC2 table file %.80s\n", kNone, Modify::kUnrecognised},
-    {FileKind::FilV3, Form::kFil, 3, "\nReading Version 3 FIL table %.80s\n", kNone, nullptr,
-     {"\nOutput to Version 3 Binary (Resource) file not supported (filename ", " )",
-      kErrWrongKind},
+    {FileKind::FilV3,
+     Form::kFil,
+     3,
+     "\nReading Version 3 FIL table %.80s\n",
+     kNone,
+     nullptr,
+     {"\nOutput to Version 3 Binary (Resource) file not supported (filename ", " )", kErrWrongKind},
      Modify::kMisplaced},
-    {FileKind::FilV4, Form::kFil, 4, "\nReading Version 4 FIL table %.80s\n", kNone, nullptr,
-     {"\nOutput to Version 4 Binary (Resource) file not supported (filename ", " )",
-      kErrWrongKind},
+    {FileKind::FilV4,
+     Form::kFil,
+     4,
+     "\nReading Version 4 FIL table %.80s\n",
+     kNone,
+     nullptr,
+     {"\nOutput to Version 4 Binary (Resource) file not supported (filename ", " )", kErrWrongKind},
      Modify::kUnrecognised},
     {FileKind::Subset, Form::kModifier, 4, nullptr, kModifierRead, nullptr, kModifierWrite,
      Modify::kApply},
@@ -96,8 +112,8 @@ constexpr KindRow kRows[] = {
      "\nWriting Version 4 ITR table file %.80s\n", kNone, Modify::kUnrecognised},
 };
 // Every other kind (Unknown, LogFile, codes no name has).
-constexpr KindRow kOther{FileKind::Unknown, Form::kNone, 4, nullptr, kUnknownRead,
-                         nullptr, kUnknownWrite, Modify::kUnrecognised};
+constexpr KindRow kOther{FileKind::Unknown, Form::kNone,          4, nullptr, kUnknownRead, nullptr,
+                         kUnknownWrite,     Modify::kUnrecognised};
 
 const KindRow& RowOf(FileKind kind) {
   for (const KindRow& r : kRows)
@@ -394,9 +410,9 @@ bool ConvertTableFile(const char* in, FileKind inKind, const char* out, FileKind
   } else {
     Rc2Carry carry{};
     DeclareMessageFilter(StderrMessageFn, StderrKeeps);
-    ok = ReadTableFile(path, &db, in, inKind, StderrMessageFn, 0, &carry) == 0 &&
-         WriteOutput(path, &db, shownAs ? shownAs : out, out, outKind, StderrMessageFn,
-                     &carry) == 0;
+    ok =
+        ReadTableFile(path, &db, in, inKind, StderrMessageFn, 0, &carry) == 0 &&
+        WriteOutput(path, &db, shownAs ? shownAs : out, out, outKind, StderrMessageFn, &carry) == 0;
     // The temporary table is closed and removed on every path.
     if (!ok) {
       if (IsTableOpen(&db)) AbortTable(&db, 0);

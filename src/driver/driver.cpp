@@ -29,8 +29,8 @@ void ReportCode(const char* head, int code, const char* middle, const std::strin
 
 void DeleteTempFile(const std::string& path) {
   if (platform::Env::Get()->RemoveFile(path) != 0) {
-    std::string text = "Error deleting Temporary file " + path +
-                       " Manual cleanup may be necessary. ";
+    std::string text =
+        "Error deleting Temporary file " + path + " Manual cleanup may be necessary. ";
     ConsoleLine(text.c_str());
   }
 }
@@ -110,9 +110,8 @@ int RunDriver(int argc, char** argv) {
   std::vector<std::string> unwritten;
   for (int i = 0; i < lists.outputs.count; ++i) {
     const FileEntry* e = lists.outputs.entries[i];
-    if (failed ||
-        WriteTableFile(tablePath.c_str(), &db, e->szName, e->kind, ConsoleMessageFn, g_RunFlags,
-                       &carry) != 0)
+    if (failed || WriteTableFile(tablePath.c_str(), &db, e->szName, e->kind, ConsoleMessageFn,
+                                 g_RunFlags, &carry) != 0)
       unwritten.push_back(e->szName);
   }
   if (!unwritten.empty()) failed = true;

@@ -240,8 +240,8 @@ TEST_F(EnvTest, ModuleResourcesAreReadAsData) {
   std::vector<char> data;
   EXPECT_EQ(env->LoadModuleResource(tmp.Path("none.fil"), "_ZELM_ITB_TABLE_", 10, &data), 9);
   tmp.Write("text.fil", "not a module");
-  EXPECT_EQ(env->LoadModuleResource(env->AbsolutePath(tmp.Path("text.fil")), "_ZELM_ITB_TABLE_",
-                                    10, &data),
+  EXPECT_EQ(env->LoadModuleResource(env->AbsolutePath(tmp.Path("text.fil")), "_ZELM_ITB_TABLE_", 10,
+                                    &data),
             4);
   const std::string table("TABLE=4\r\n\0\0", 11);
   pe_testing::BuiltPe pe = pe_testing::BuildPe(true, {{10, "_ZELM_ITB_TABLE_", {table}}});

@@ -20,11 +20,11 @@ constexpr FileHandle kInvalidHandle = -1;
 
 enum class Access { kRead, kWrite, kReadWrite };
 enum class Disposition {
-  kOpenExisting,   // fail when missing
-  kCreateAlways,   // create or truncate
-  kOpenAlways,     // open, create when missing
-  kAppend,         // open, create when missing; every write goes to the end,
-                   // atomically, so processes can share one log file
+  kOpenExisting,  // fail when missing
+  kCreateAlways,  // create or truncate
+  kOpenAlways,    // open, create when missing
+  kAppend,        // open, create when missing; every write goes to the end,
+                  // atomically, so processes can share one log file
 };
 enum class SeekFrom { kBegin, kCurrent, kEnd };
 
@@ -72,8 +72,8 @@ class Env {
   // ---- files by handle
   // Opens a file; other processes may read it meanwhile. Returns 0 and sets
   // *out, or returns the OS error code (nonzero) and sets *out to -1.
-  virtual int OpenFile(const std::string& path, Access access,
-                       Disposition disp, FileHandle* out) = 0;
+  virtual int OpenFile(const std::string& path, Access access, Disposition disp,
+                       FileHandle* out) = 0;
   // Bytes transferred, or -1. Short counts only at end of file / on error.
   virtual long ReadFile(FileHandle h, void* buf, size_t n) = 0;
   virtual long WriteFile(FileHandle h, const void* buf, size_t n) = 0;
@@ -97,8 +97,8 @@ class Env {
   // in *h (or closed when h is null). 0 on success, else an OS error code.
   // The file counts as temporary (TemporaryFiles below) until RemoveFile or
   // ReplaceFile takes it away; RenameFile moves it, still temporary.
-  virtual int CreateUniqueFile(const std::string& dir, const std::string& prefix,
-                               std::string* path, FileHandle* h) = 0;
+  virtual int CreateUniqueFile(const std::string& dir, const std::string& prefix, std::string* path,
+                               FileHandle* h) = 0;
   // false when the path's attributes cannot be read (it does not exist).
   virtual bool GetAttributes(const std::string& path, FileAttributes* attrs) = 0;
   // The path in the OEM code page (CharToOemA), as some attribute queries
@@ -150,7 +150,7 @@ class Env {
   virtual std::string SystemConfigDirectory() = 0;
 
   // ---- movable memory (GlobalAlloc family)
-  virtual MemHandle MemAllocMovable(size_t n) = 0;        // 0 on failure or for n 0
+  virtual MemHandle MemAllocMovable(size_t n) = 0;  // 0 on failure or for n 0
   // Resizes an unlocked block (its contents kept, its pointer may change):
   // the handle, or 0 on failure (locked, unknown, n 0, no memory) with h
   // still valid.
@@ -171,48 +171,58 @@ class Env {
   virtual std::unique_ptr<NamedMutex> NewNamedMutex(const std::string& name,
                                                     const std::string& dir) = 0;
   // GetPrivateProfileStringA: sections and keys match without regard to case.
-  virtual std::string ReadProfileString(const std::string& file,
-                                        const std::string& section,
-                                        const std::string& key,
-                                        const std::string& def) = 0;
+  virtual std::string ReadProfileString(const std::string& file, const std::string& section,
+                                        const std::string& key, const std::string& def) = 0;
   // WritePrivateProfileStringA: keeps every other line; creates the file.
-  virtual bool WriteProfileString(const std::string& file,
-                                  const std::string& section,
-                                  const std::string& key,
-                                  const std::string& value) = 0;
+  virtual bool WriteProfileString(const std::string& file, const std::string& section,
+                                  const std::string& key, const std::string& value) = 0;
 
   // ---- module resources (LoadLibraryExA as data file + FindResourceA)
   // Reads resource `name` of `type` from the module at `path` (full path).
   // 0 with *data filled; 9 when the file cannot be opened; 4 when it is not a
   // module, is malformed, or lacks the resource.
-  virtual int LoadModuleResource(const std::string& path, const std::string& name,
-                                 int type, std::vector<char>* data) = 0;
+  virtual int LoadModuleResource(const std::string& path, const std::string& name, int type,
+                                 std::vector<char>* data) = 0;
 
   // ---- time
   virtual void SleepMs(int ms) = 0;
-
 };
 
 // Forwards every call to a target; override single methods to inject faults.
 class EnvWrapper : public Env {
  public:
   explicit EnvWrapper(Env* target) : t_(target) {}
-  int OpenFile(const std::string& p, Access a, Disposition d, FileHandle* o) override { return t_->OpenFile(p, a, d, o); }
+  int OpenFile(const std::string& p, Access a, Disposition d, FileHandle* o) override {
+    return t_->OpenFile(p, a, d, o);
+  }
   long ReadFile(FileHandle h, void* b, size_t n) override { return t_->ReadFile(h, b, n); }
   long WriteFile(FileHandle h, const void* b, size_t n) override { return t_->WriteFile(h, b, n); }
-  long ReadAt(FileHandle h, uint64_t o, void* b, size_t n) override { return t_->ReadAt(h, o, b, n); }
-  long WriteAt(FileHandle h, uint64_t o, const void* b, size_t n) override { return t_->WriteAt(h, o, b, n); }
+  long ReadAt(FileHandle h, uint64_t o, void* b, size_t n) override {
+    return t_->ReadAt(h, o, b, n);
+  }
+  long WriteAt(FileHandle h, uint64_t o, const void* b, size_t n) override {
+    return t_->WriteAt(h, o, b, n);
+  }
   int64_t Seek(FileHandle h, int64_t o, SeekFrom f) override { return t_->Seek(h, o, f); }
   int64_t FileSize(FileHandle h) override { return t_->FileSize(h); }
   int CloseFile(FileHandle h) override { return t_->CloseFile(h); }
   int LastError() override { return t_->LastError(); }
   std::string TempDirectory() override { return t_->TempDirectory(); }
-  int CreateUniqueFile(const std::string& d, const std::string& p, std::string* path, FileHandle* h) override { return t_->CreateUniqueFile(d, p, path, h); }
-  bool GetAttributes(const std::string& p, FileAttributes* a) override { return t_->GetAttributes(p, a); }
+  int CreateUniqueFile(const std::string& d, const std::string& p, std::string* path,
+                       FileHandle* h) override {
+    return t_->CreateUniqueFile(d, p, path, h);
+  }
+  bool GetAttributes(const std::string& p, FileAttributes* a) override {
+    return t_->GetAttributes(p, a);
+  }
   std::string ToOemPath(const std::string& p) override { return t_->ToOemPath(p); }
   int RemoveFile(const std::string& p) override { return t_->RemoveFile(p); }
-  int RenameFile(const std::string& f, const std::string& t) override { return t_->RenameFile(f, t); }
-  int ReplaceFile(const std::string& f, const std::string& t) override { return t_->ReplaceFile(f, t); }
+  int RenameFile(const std::string& f, const std::string& t) override {
+    return t_->RenameFile(f, t);
+  }
+  int ReplaceFile(const std::string& f, const std::string& t) override {
+    return t_->ReplaceFile(f, t);
+  }
   void MakeOrdinary(const std::string& p) override { t_->MakeOrdinary(p); }
   std::string FileIdentity(const std::string& p) override { return t_->FileIdentity(p); }
   std::vector<FindMatch> FindFiles(const std::string& p) override { return t_->FindFiles(p); }
@@ -228,15 +238,28 @@ class EnvWrapper : public Env {
   std::string ProgramDirectory() override { return t_->ProgramDirectory(); }
   std::string SystemConfigDirectory() override { return t_->SystemConfigDirectory(); }
   MemHandle MemAllocMovable(size_t n) override { return t_->MemAllocMovable(n); }
-  MemHandle MemReAllocMovable(MemHandle h, size_t n) override { return t_->MemReAllocMovable(h, n); }
+  MemHandle MemReAllocMovable(MemHandle h, size_t n) override {
+    return t_->MemReAllocMovable(h, n);
+  }
   void* MemLock(MemHandle h) override { return t_->MemLock(h); }
   bool MemUnlock(MemHandle h) override { return t_->MemUnlock(h); }
   unsigned MemLockCount(MemHandle h) override { return t_->MemLockCount(h); }
   void MemFreeMovable(MemHandle h) override { t_->MemFreeMovable(h); }
-  std::unique_ptr<NamedMutex> NewNamedMutex(const std::string& n, const std::string& d) override { return t_->NewNamedMutex(n, d); }
-  std::string ReadProfileString(const std::string& f, const std::string& s, const std::string& k, const std::string& d) override { return t_->ReadProfileString(f, s, k, d); }
-  bool WriteProfileString(const std::string& f, const std::string& s, const std::string& k, const std::string& v) override { return t_->WriteProfileString(f, s, k, v); }
-  int LoadModuleResource(const std::string& p, const std::string& n, int t, std::vector<char>* d) override { return t_->LoadModuleResource(p, n, t, d); }
+  std::unique_ptr<NamedMutex> NewNamedMutex(const std::string& n, const std::string& d) override {
+    return t_->NewNamedMutex(n, d);
+  }
+  std::string ReadProfileString(const std::string& f, const std::string& s, const std::string& k,
+                                const std::string& d) override {
+    return t_->ReadProfileString(f, s, k, d);
+  }
+  bool WriteProfileString(const std::string& f, const std::string& s, const std::string& k,
+                          const std::string& v) override {
+    return t_->WriteProfileString(f, s, k, v);
+  }
+  int LoadModuleResource(const std::string& p, const std::string& n, int t,
+                         std::vector<char>* d) override {
+    return t_->LoadModuleResource(p, n, t, d);
+  }
   void SleepMs(int ms) override { t_->SleepMs(ms); }
 
  protected:

@@ -40,11 +40,11 @@ TEST(ProfileText, LookupDropsOnePairOfMatchingQuotes) {
       "[General]\r\nA=\"600\"\r\nB= '7' \r\nC=\"8'\r\nD=\"\r\nE=\"\"\r\n"
       "F=\"\"9\"\"\r\nG=1\"\r\n";
   EXPECT_EQ(ProfileLookup(f, "General", "A"), "600");
-  EXPECT_EQ(ProfileLookup(f, "General", "B"), "7");       // blanks go first
-  EXPECT_EQ(ProfileLookup(f, "General", "C"), "\"8'");    // quotes that do not match stay
-  EXPECT_EQ(ProfileLookup(f, "General", "D"), "\"");      // one quote is no pair
-  EXPECT_EQ(ProfileLookup(f, "General", "E"), "");        // an empty quoted value
-  EXPECT_EQ(ProfileLookup(f, "General", "F"), "\"9\"");   // only the outer pair
+  EXPECT_EQ(ProfileLookup(f, "General", "B"), "7");      // blanks go first
+  EXPECT_EQ(ProfileLookup(f, "General", "C"), "\"8'");   // quotes that do not match stay
+  EXPECT_EQ(ProfileLookup(f, "General", "D"), "\"");     // one quote is no pair
+  EXPECT_EQ(ProfileLookup(f, "General", "E"), "");       // an empty quoted value
+  EXPECT_EQ(ProfileLookup(f, "General", "F"), "\"9\"");  // only the outer pair
   EXPECT_EQ(ProfileLookup(f, "General", "G"), "1\"");
 }
 

@@ -7,7 +7,6 @@
 #include <system_error>
 #include <utility>
 
-
 namespace {
 
 platform::Env* Env() { return platform::Env::Get(); }
@@ -250,7 +249,8 @@ long RandomFile::ReadAt(uint64_t off, void* dst, size_t n) {
   }
   // The window stops where the held bytes begin: the file is not yet them.
   size_t want = kCacheSize;
-  if (out_.held() && out_.heldStart() - off < want) want = static_cast<size_t>(out_.heldStart() - off);
+  if (out_.held() && out_.heldStart() - off < want)
+    want = static_cast<size_t>(out_.heldStart() - off);
   if (out_.TouchesFlight(off, want) && !out_.Wait()) {
     LoseHeld();
     return -1;

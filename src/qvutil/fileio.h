@@ -22,7 +22,7 @@
 // read (kLineTooLong).
 constexpr size_t kMaxLineLength = 64 * 1024;
 
-constexpr int kLineNone = 0;      // end of input: no byte before it
+constexpr int kLineNone = 0;  // end of input: no byte before it
 constexpr int kLineRead = 1;
 constexpr int kLineTooLong = -1;  // the caller stops reading
 

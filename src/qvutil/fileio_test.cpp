@@ -52,8 +52,13 @@ TEST_F(FileIo, LinesKeepTheirLineEnds) {
   EXPECT_EQ(Lines("\r\n\n"), (Strings{"\r\n", "\n"}));
   // A 0x1A ends its line and is not shown; at the start of a line it reads
   // as the end of the input, and the reader goes on after it when asked.
-  EXPECT_EQ(Lines("ab\x1a" "cd\r\n"), (Strings{"ab", "cd\r\n"}));
-  EXPECT_EQ(Lines("ab\r\n\x1a" "cd\r\n", &last), Strings{"ab\r\n"});
+  EXPECT_EQ(Lines("ab\x1a"
+                  "cd\r\n"),
+            (Strings{"ab", "cd\r\n"}));
+  EXPECT_EQ(Lines("ab\r\n\x1a"
+                  "cd\r\n",
+                  &last),
+            Strings{"ab\r\n"});
   EXPECT_EQ(last, kLineNone);
   // NUL and high bytes are data.
   EXPECT_EQ(Lines(std::string("a\0\xff\r\n", 5)), Strings{std::string("a\0\xff\r\n", 5)});
@@ -137,9 +142,9 @@ TEST_F(FileIo, HeldAppendsAreReadAndChangedBeforeTheyReachTheFile) {
   char buf[16] = {};
   EXPECT_EQ(io.ReadAt(8, buf, 6), 6);
   EXPECT_EQ(std::string(buf, 6), "block1");
-  EXPECT_TRUE(io.WriteAt(13, "X", 1));  // into the held bytes
+  EXPECT_TRUE(io.WriteAt(13, "X", 1));      // into the held bytes
   EXPECT_TRUE(io.WriteAt(0, "header", 6));  // before them: straight to the file
-  EXPECT_EQ(io.ReadAt(4, buf, 8), 8);  // across their start: written first
+  EXPECT_EQ(io.ReadAt(4, buf, 8), 8);       // across their start: written first
   EXPECT_EQ(std::string(buf, 8), "er--bloc");
   EXPECT_EQ(env.dir.Read("data"), "header--blockX");
 

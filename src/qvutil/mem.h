@@ -26,18 +26,41 @@ class MemBlock {
   ~MemBlock() { Reset(); }
   MemBlock(const MemBlock&) = delete;
   MemBlock& operator=(const MemBlock&) = delete;
-  MemBlock(MemBlock&& o) noexcept : h_(o.h_), p_(o.p_) { o.h_ = 0; o.p_ = nullptr; }
+  MemBlock(MemBlock&& o) noexcept : h_(o.h_), p_(o.p_) {
+    o.h_ = 0;
+    o.p_ = nullptr;
+  }
   MemBlock& operator=(MemBlock&& o) noexcept {
-    if (this != &o) { Reset(); h_ = o.h_; p_ = o.p_; o.h_ = 0; o.p_ = nullptr; }
+    if (this != &o) {
+      Reset();
+      h_ = o.h_;
+      p_ = o.p_;
+      o.h_ = 0;
+      o.p_ = nullptr;
+    }
     return *this;
   }
   // false on failure (the block is then empty).
-  bool Alloc(size_t size) { Reset(); p_ = MemAlloc(size, &h_); return p_ != nullptr; }
+  bool Alloc(size_t size) {
+    Reset();
+    p_ = MemAlloc(size, &h_);
+    return p_ != nullptr;
+  }
   // false on failure; the old contents are then lost, as MemReAlloc says.
-  bool ReAlloc(size_t size) { p_ = MemReAlloc(size, &h_, p_); return p_ != nullptr; }
-  void Reset() { if (h_ || p_) MemFree(h_, p_); h_ = 0; p_ = nullptr; }
+  bool ReAlloc(size_t size) {
+    p_ = MemReAlloc(size, &h_, p_);
+    return p_ != nullptr;
+  }
+  void Reset() {
+    if (h_ || p_) MemFree(h_, p_);
+    h_ = 0;
+    p_ = nullptr;
+  }
   void* get() const { return p_; }
-  template <typename T> T* as() const { return static_cast<T*>(p_); }
+  template <typename T>
+  T* as() const {
+    return static_cast<T*>(p_);
+  }
   MemHandle handle() const { return h_; }
 
  private:

@@ -38,10 +38,8 @@ TEST_F(Mem, LoggingIsOffUnlessTheOptionsFileSaysSo) {
   ASSERT_NE(p, nullptr);
   EXPECT_NE(h, 0u);
   MemFree(h, p);
-  EXPECT_EQ(
-      Options(),
-      "[General]\r\nErrLogMaxSize=500000\r\nErrLogBackups=0\r\n" + kSectionGap +
-          "[qvwin]\r\nHeapLogging=0\r\n");
+  EXPECT_EQ(Options(), "[General]\r\nErrLogMaxSize=500000\r\nErrLogBackups=0\r\n" + kSectionGap +
+                           "[qvwin]\r\nHeapLogging=0\r\n");
   EXPECT_FALSE(tmp.Exists("ZmTrace.log"));
   // Read once: switching it on now changes nothing in this process.
   LogOn();
@@ -62,10 +60,9 @@ TEST_F(Mem, EachOperationLogsOneLine) {
   MemFree(h, p);
   EXPECT_EQ(Untimed(Log()),
             kBanner + "[Unknown]   Alloc   " + Hex8(h) + "  " + Ptr(p) +
-                "      --        --          100\r\n\r\n" +
-                "[Unknown]   Alloc          0  " + Ptr(nullptr) + "      --        --            0\r\n\r\n" +
-                "[Unknown]   Free    " + Hex8(h) + "  " + Ptr(p) +
-                "      --        --            1\r\n\r\n");
+                "      --        --          100\r\n\r\n" + "[Unknown]   Alloc          0  " +
+                Ptr(nullptr) + "      --        --            0\r\n\r\n" + "[Unknown]   Free    " +
+                Hex8(h) + "  " + Ptr(p) + "      --        --            1\r\n\r\n");
 }
 
 // Resizes by moving to a new handle, or fails, or keeps block and pointer.

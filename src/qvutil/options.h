@@ -23,13 +23,13 @@ void OptionsResetForTesting();
 
 // Open modes of OpenFileMode.
 constexpr int kModeRead = 1;
-constexpr int kModeWrite = 2;       // truncate or create
-constexpr int kModeAppend = 3;      // open or create; every write goes to the end
-constexpr int kModeReadWrite = 4;   // existing file only
+constexpr int kModeWrite = 2;      // truncate or create
+constexpr int kModeAppend = 3;     // open or create; every write goes to the end
+constexpr int kModeReadWrite = 4;  // existing file only
 // 0 with *handle open, or -1 with *handle = -1 and the OS error's low 16 bits
 // in the high 16 bits of *status (status unchanged for an invalid mode).
-int OpenFileMode(const char* path, int mode, int* status, FileHandle* handle,
-                 const char* module, int line);
+int OpenFileMode(const char* path, int mode, int* status, FileHandle* handle, const char* module,
+                 int line);
 // 0, or -1 when the handle could not be closed.
 int CloseFileHandle(FileHandle handle, const char* module, int line);
 // 0 when every character was written in one call, else -1.

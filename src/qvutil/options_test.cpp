@@ -29,10 +29,8 @@ TEST_F(OptionsFile, MissingKeysGetTheirDefaultsWrittenBack) {
   EXPECT_EQ(ReadOptionInt("General", "ErrLogMaxSize", 500000), 500000);
   EXPECT_EQ(ReadOptionInt("qvwin", "HeapLogging", 0), 0);
   EXPECT_EQ(ReadOptionInt("General", "ErrLogBackups", 0), 0);
-  EXPECT_EQ(
-      Options(),
-      "[General]\r\nErrLogMaxSize=500000\r\nErrLogBackups=0\r\n" + kSectionGap +
-          "[qvwin]\r\nHeapLogging=0\r\n");
+  EXPECT_EQ(Options(), "[General]\r\nErrLogMaxSize=500000\r\nErrLogBackups=0\r\n" + kSectionGap +
+                           "[qvwin]\r\nHeapLogging=0\r\n");
   EXPECT_EQ(ReadOptionInt("general", "errlogmaxsize", 7), 500000);  // now present
 }
 

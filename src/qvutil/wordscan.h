@@ -39,8 +39,8 @@ constexpr uint64_t HasByteBelow(uint64_t w, unsigned char b) {
 // possible lead byte); n when there is none. With dst they are also copied
 // there; dst must have room for n bytes, as a few past the count returned
 // may be written too.
-[[gnu::always_inline]] inline size_t PlainBytes(const char* p, size_t n, char a, char b, char c, char d,
-                         char* dst = nullptr) {
+[[gnu::always_inline]] inline size_t PlainBytes(const char* p, size_t n, char a, char b, char c,
+                                                char d, char* dst = nullptr) {
   size_t i = 0;
 #if defined(__SSE2__)
   const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b);

@@ -46,7 +46,8 @@ class DiskTest : public ToolTest {
     f.close();
     struct stat st;
     return stat(filler.c_str(), &st) == 0 &&
-           truncate(filler.c_str(), st.st_size > static_cast<off_t>(leave) ? st.st_size - leave : 0) == 0;
+           truncate(filler.c_str(),
+                    st.st_size > static_cast<off_t>(leave) ? st.st_size - leave : 0) == 0;
   }
   // A directory that refuses new files: without write permission, or, for a
   // user who writes anyway (root), a read-only mount. False when neither works.
@@ -87,7 +88,8 @@ TEST_F(DiskTest, AFullDiskUnderAnOutputFailsThatOutputOnly) {
     RunResult r = Run({"/f", "in.txt", "/o", out, "/o", "ok.txt"});
     EXPECT_EQ(r.exit_code, kExitFail) << r.out;
     EXPECT_TRUE(Contains(r.out, "\nWriting Version 4 TXT table file ok.txt\n")) << r.out;
-    EXPECT_TRUE(Contains(r.out, std::string("Error: output file ") + out + " not written\nError: Exit\n"))
+    EXPECT_TRUE(
+        Contains(r.out, std::string("Error: output file ") + out + " not written\nError: Exit\n"))
         << r.out;
     EXPECT_EQ(Body(ReadFile("ok.txt")), Body(sample_));
     EXPECT_EQ(ReadFile(out), "old");
@@ -107,14 +109,16 @@ TEST_F(DiskTest, OutputsInADirectoryThatRefusesNewFilesFail) {
       {"ro/x.txt", "\nWriting Version 4 TXT table file ro/x.txt\n\nUnable to open file ro/x.txt\n"},
       {"ro/x.itb", "\nWriting Version 4 ITB table file ro/x.itb\n\n## Error 8 copying from "},
       {"ro/x.rc2", "\nUnable to open file ro/x.rc2\nProcessing aborted due to error code -1\n"},
-      {"ro/x.itr", "\nWriting Version 4 ITR table file ro/x.itr\n\nError 1 trying to split .itf/.itr "},
+      {"ro/x.itr",
+       "\nWriting Version 4 ITR table file ro/x.itr\n\nError 1 trying to split .itf/.itr "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.out);
     RunResult r = Run({"in.txt", c.out});
     EXPECT_EQ(r.exit_code, kExitFail) << r.out;
     EXPECT_TRUE(Contains(r.out, c.message)) << r.out;
-    EXPECT_TRUE(Contains(r.out, std::string("Error: output file ") + c.out + " not written\nError: Exit\n"))
+    EXPECT_TRUE(
+        Contains(r.out, std::string("Error: output file ") + c.out + " not written\nError: Exit\n"))
         << r.out;
     EXPECT_FALSE(Exists(c.out));
     if (std::string(c.out) == "ro/x.itr") {
@@ -129,7 +133,8 @@ TEST_F(DiskTest, HugeArgumentsAreRefusedOrReadByTheirFirstLetter) {
   const std::string huge(100000, 'x');
   RunResult r = Run({"in.txt", huge + ".txt"});
   EXPECT_EQ(r.exit_code, kExitFail);
-  EXPECT_TRUE(Contains(r.out, "Error: argument 2 (" + huge.substr(0, 80) + ") file name too long\n"))
+  EXPECT_TRUE(
+      Contains(r.out, "Error: argument 2 (" + huge.substr(0, 80) + ") file name too long\n"))
       << r.out.substr(0, 400);
   EXPECT_TRUE(Contains(r.out, "Error: Exit\n"));
   EXPECT_LT(r.out.size(), 4000u);

@@ -36,8 +36,8 @@ class ErrorLogTest : public e2e::ToolTest {
     std::map<std::string, int> seen;
     *files = 0;
     std::vector<std::string> names = {"ZmTrace.log"};
-    for (const char* hex : {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "a", "b", "c", "d",
-                            "e", "f"})
+    for (const char* hex :
+         {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "a", "b", "c", "d", "e", "f"})
       names.push_back(std::string("ZmTrace.bk") + hex);
     for (const std::string& name : names) {
       if (!Exists(bin + "/" + name)) continue;

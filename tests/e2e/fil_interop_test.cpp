@@ -23,7 +23,8 @@ bool HaveTool(const char* name) {
 
 uint32_t U32(const std::string& b, size_t off) {
   uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(b[off + static_cast<size_t>(i)]);
+  for (int i = 3; i >= 0; --i)
+    v = (v << 8) | static_cast<unsigned char>(b[off + static_cast<size_t>(i)]);
   return v;
 }
 uint16_t U16(const std::string& b, size_t off) {
@@ -182,7 +183,8 @@ TEST_F(FilInteropTest, CompiledScriptsReadBackAsModules) {
     e2e::RunResult r = Convert("t.fil", "t.txt", version);
     ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
     EXPECT_EQ(ReadFile("t.txt"), text);
-    for (const char* f : {"t.txt", "t.rc2", "t.res", "t.fil", "t.lib"}) std::remove(Path(f).c_str());
+    for (const char* f : {"t.txt", "t.rc2", "t.res", "t.fil", "t.lib"})
+      std::remove(Path(f).c_str());
   }
 }
 
@@ -196,8 +198,9 @@ TEST_F(FilInteropTest, ModulesWithoutTheTableResourceAreRefused) {
   ASSERT_EQ(ParseRes(ReadFile("named.res"))[0].name, "_ZELM_ITB_TABLE_X");
   ExpectRefused("named.fil");
 
-  WriteFile("other.rc2", "OTHER RCDATA BEGIN\r\n\"TYPE=SYSTEM\\r\\n\",\r\n0,\r\nEND\r\n"
-                         "7 RCDATA BEGIN\r\n1,2\r\nEND\r\n");
+  WriteFile("other.rc2",
+            "OTHER RCDATA BEGIN\r\n\"TYPE=SYSTEM\\r\\n\",\r\n0,\r\nEND\r\n"
+            "7 RCDATA BEGIN\r\n1,2\r\nEND\r\n");
   ASSERT_TRUE(Build("other.rc2", "other"));
   ExpectRefused("other.fil");
 }
@@ -280,8 +283,10 @@ TEST_F(FilInteropTest, DamagedModulesAreRefusedWithoutCrashing) {
   count[at.rsrc + 14] = '\xff';
   count[at.rsrc + 15] = '\xff';
   corpus.push_back(count);
-  for (size_t n = 0; n < good.size(); n += (n < 0x200 ? 11 : 97)) corpus.push_back(good.substr(0, n));
-  for (size_t off = 0; off < good.size(); off += (off >= at.rsrc && off < at.rsrc + 0x100 ? 2 : 29)) {
+  for (size_t n = 0; n < good.size(); n += (n < 0x200 ? 11 : 97))
+    corpus.push_back(good.substr(0, n));
+  for (size_t off = 0; off < good.size();
+       off += (off >= at.rsrc && off < at.rsrc + 0x100 ? 2 : 29)) {
     std::string bad = good;
     bad[off] = static_cast<char>(bad[off] ^ 0xA5);
     corpus.push_back(bad);
@@ -290,7 +295,8 @@ TEST_F(FilInteropTest, DamagedModulesAreRefusedWithoutCrashing) {
     WriteFile("bad.fil", corpus[i]);
     e2e::RunResult r = Run({"/3", "bad.fil", "/3", "out.txt"});
     EXPECT_TRUE(r.exit_code == 0 || r.exit_code == e2e::kExitFail)
-        << "sample " << i << " exit " << r.exit_code << "\n" << r.out << r.err;
+        << "sample " << i << " exit " << r.exit_code << "\n"
+        << r.out << r.err;
     std::remove(Path("out.txt").c_str());
   }
 }

@@ -55,8 +55,10 @@ void ForWine(std::map<std::string, std::string>* vars) {
     v.erase("TMPDIR");
   else
     v["TMPDIR"] = outer;
-  static const std::map<std::string, std::string> kLocales = {
-      {"932", "ja_JP.UTF-8"}, {"936", "zh_CN.UTF-8"}, {"949", "ko_KR.UTF-8"}, {"950", "zh_TW.UTF-8"}};
+  static const std::map<std::string, std::string> kLocales = {{"932", "ja_JP.UTF-8"},
+                                                              {"936", "zh_CN.UTF-8"},
+                                                              {"949", "ko_KR.UTF-8"},
+                                                              {"950", "zh_TW.UTF-8"}};
   auto cp = v.find("TBLCONV_CODEPAGE");
   if (cp != v.end() && kLocales.count(cp->second)) v["LC_ALL"] = kLocales.at(cp->second);
 }
@@ -90,7 +92,8 @@ bool IsWindowsBuild() {
 std::vector<std::string> ListFiles(const std::string& path) {
   std::vector<std::string> v;
   std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator(path, ec)) v.push_back(e.path().filename());
+  for (const auto& e : std::filesystem::directory_iterator(path, ec))
+    v.push_back(e.path().filename());
   std::sort(v.begin(), v.end());
   return v;
 }
@@ -111,7 +114,8 @@ std::string Difference(const std::string& got, const std::string& want) {
         char hex[8];
         std::snprintf(hex, sizeof hex, "\\x%02x", c);
         out += hex;
-      } else out += static_cast<char>(c);
+      } else
+        out += static_cast<char>(c);
     }
     return from >= s.size() ? std::string("(end of text)") : "\"" + out + "\"";
   };
@@ -146,7 +150,8 @@ void ToolTest::TearDown() {
   // A test may have taken the write permission from a directory.
   std::error_code ec;
   for (const auto& e : fs::recursive_directory_iterator(root_, ec))
-    if (e.is_directory(ec)) fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    if (e.is_directory(ec))
+      fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
   fs::remove_all(root_, ec);
 }
 
@@ -189,7 +194,8 @@ bool ToolTest::Generate(unsigned long seed, const std::string& profile, const st
     ADD_FAILURE() << "TBLCONV_TBLGEN is not set";
     return false;
   }
-  std::string cmd = "'" + gen + "' " + std::to_string(seed) + " " + profile + " '" + Path(rel) + "'";
+  std::string cmd =
+      "'" + gen + "' " + std::to_string(seed) + " " + profile + " '" + Path(rel) + "'";
   return std::system(cmd.c_str()) == 0;
 }
 

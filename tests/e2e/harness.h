@@ -71,7 +71,7 @@ class ToolTest : public ::testing::Test {
   std::string TempDir() const { return tmp_; }
 
  private:
-  std::string root_;  // holds work/ (the cwd), tmp/ (TMPDIR) and the captured streams
+  std::string root_;         // holds work/ (the cwd), tmp/ (TMPDIR) and the captured streams
   std::string private_bin_;  // the copy run instead of the build's program
   std::string dir_;
   std::string tmp_;

@@ -22,8 +22,10 @@ std::string SmallTable() {
       "SYSTEM=1,0,0,\"One\",TR,,0,0,0,,0,Sections,0,0000000000,0X0,1,0,1\r\n"
       "SYSTEMEX1=8,0X0,0X0,0X0,0X0,0X0,0X0,0X0,0X0\r\nSYSTEMEX2=0,0,0,0,0,,\r\nSYSTEMEX3=,,,,\r\n"
       "SECTION=1,3,\"S1\",,0,,,0X2,0,,0\r\n"
-      "TYPE=FIELDS\r\nCOUNT=1\r\nLISTID=0\r\nAPP=1\r\nSECID=1\r\nSECTYPE=3\r\nNAME=L0\r\nCOUNT=2\r\n"
-      "FIELD=1,\"F1\",\"Field 1\",1,S,0,0,,,0X0,0,0\r\nFIELD=2,\"F2\",\"Field 2\",2,S,0,0,,,0X0,0,0\r\n"
+      "TYPE=FIELDS\r\nCOUNT=1\r\nLISTID=0\r\nAPP=1\r\nSECID=1\r\nSECTYPE=3\r\nNAME=L0\r\nCOUNT="
+      "2\r\n"
+      "FIELD=1,\"F1\",\"Field 1\",1,S,0,0,,,0X0,0,0\r\nFIELD=2,\"F2\",\"Field "
+      "2\",2,S,0,0,,,0X0,0,0\r\n"
       "TYPE=MAPS\r\nCOUNT=1\r\nMAPID=1\r\nSECTYPE=3\r\nNAME=M1\r\nATTRIBS=16\r\nSOURCE=1,0,1\r\n"
       "TARGET=1,0,1\r\nCOUNT=2\r\nMAP=1,2\r\nTYPE=CHARMAP\r\nCOUNT=1\r\nCHARMAP=1,Map,0X1,256\r\n";
   const char* hex = "0123456789abcdef";
@@ -97,7 +99,8 @@ TEST_F(ItbDamageTest, DamagedTablesAreRefused) {
       {"capacity above its block", [](Itb& f) { f.Put16(f.Hdr() + 16, 32000); }, 50, ""},
       {"negative count", [](Itb& f) { f.Put16(f.Hdr() + 6, 0x8000); }, 4, ""},
       {"index past the end", [](Itb& f) { f.Put32(f.Hdr() + 20, 0x7FFFFFF0); }, 4, ""},
-      {"system count and block disagree", [](Itb& f) { f.Put16(f.System1() + 8 + 428, 2); }, 4, sys},
+      {"system count and block disagree", [](Itb& f) { f.Put16(f.System1() + 8 + 428, 2); }, 4,
+       sys},
       {"system under another ID", [](Itb& f) { f.Put16(f.System1() + 8 + 2, 2); }, 4, sys},
       {"system block past the end", [](Itb& f) { f.Put32(f.System1(), 0x7FFFFF00); }, 4, sys},
       {"system over an index", [](Itb& f) { f.Put32(f.SysIndex() + 8, f.ListIndex()); }, 4, sys},
@@ -113,12 +116,12 @@ TEST_F(ItbDamageTest, DamagedTablesAreRefused) {
   };
   // Cut at every structure boundary: a short header or root array is a
   // failed read (6); a root array that starts past the end a bad format (4).
-  for (size_t cut : {size_t{0}, size_t{27}, size_t{28}, size_t{36}, size_t{good.Root(0) + 72},
-                     size_t{good.SysIndex()}, size_t{good.ListIndex() + 8},
-                     size_t{good.MapIndex() + 100}, size_t{good.CharIndex()},
-                     size_t{good.System1()}, size_t{good.List0() + 8},
-                     size_t{good.CharMap1() + 200}, size_t{good.Root(1)}, size_t{good.U32(20)},
-                     size_t{good.U32(20) + 4}, good.b.size() - 1}) {
+  for (size_t cut :
+       {size_t{0}, size_t{27}, size_t{28}, size_t{36}, size_t{good.Root(0) + 72},
+        size_t{good.SysIndex()}, size_t{good.ListIndex() + 8}, size_t{good.MapIndex() + 100},
+        size_t{good.CharIndex()}, size_t{good.System1()}, size_t{good.List0() + 8},
+        size_t{good.CharMap1() + 200}, size_t{good.Root(1)}, size_t{good.U32(20)},
+        size_t{good.U32(20) + 4}, good.b.size() - 1}) {
     int code = cut < 28 || cut >= good.U32(20) ? 6 : 4;
     corpus.push_back({"cut", [cut](Itb& f) { f.b.resize(cut); }, code, ""});
   }
@@ -132,8 +135,10 @@ TEST_F(ItbDamageTest, DamagedTablesAreRefused) {
     EXPECT_EQ(r.exit_code, kExitFail);
     std::string code = std::to_string(d.code);
     std::string detail = d.detail.empty() ? "Error " + code + " trying to open bad.itb" : d.detail;
-    std::string last = d.code == 4 ? "Error: Bad file format or a resource missing.\n" : "Error: Exit\n";
-    std::string tail = detail + "\nProcessing ITB File aborted due to error code " + code + "\n" + last;
+    std::string last =
+        d.code == 4 ? "Error: Bad file format or a resource missing.\n" : "Error: Exit\n";
+    std::string tail =
+        detail + "\nProcessing ITB File aborted due to error code " + code + "\n" + last;
     EXPECT_EQ(r.out.substr(r.out.size() < tail.size() ? 0 : r.out.size() - tail.size()), tail)
         << r.out;
     EXPECT_FALSE(Exists("out.txt"));

@@ -15,7 +15,8 @@ std::string ManyLists(int skip) {
       "TYPE=SYSTEM\r\nCOUNT=1\r\n"
       "SYSTEM=1,0,0,\"One\",ONE,,0,0,0,,0,S,0,1000000000,0X0,0,0,1\r\n"
       "SECTION=1,0,\"A\",,0,,,0X2,0,,0\r\n"
-      "TYPE=FIELDS\r\nCOUNT=" + std::to_string(skip < 0 ? 1024 : 1023) + "\r\n";
+      "TYPE=FIELDS\r\nCOUNT=" +
+      std::to_string(skip < 0 ? 1024 : 1023) + "\r\n";
   for (int id = 0; id < 1024; ++id) {
     if (id == skip) continue;
     t += "LISTID=" + std::to_string(id) +
@@ -44,8 +45,9 @@ TEST_F(LimitsTest, AliasIdsStayWhereTheReaderTakesThem) {
   WriteFile("gap.txt", ManyLists(500));
   r = Run({"/3", "gap.txt", "/s", "alias.sub", "/3", "cut2.txt"});
   ASSERT_EQ(r.exit_code, 0) << r.out;
-  EXPECT_TRUE(Contains(ReadFile("cut2.txt"),
-                       "LISTID=500\r\nAPP=1\r\nSECID=0\r\nSECTYPE=0\r\nNAME=Everything\r\nCOUNT=0\r\n"));
+  EXPECT_TRUE(
+      Contains(ReadFile("cut2.txt"),
+               "LISTID=500\r\nAPP=1\r\nSECID=0\r\nSECTYPE=0\r\nNAME=Everything\r\nCOUNT=0\r\n"));
   r = Run({"/3", "cut2.txt", "/3", "back.txt"});
   EXPECT_EQ(r.exit_code, 0) << r.out;
 }

@@ -83,7 +83,8 @@ class RoundTripTest : public ToolTest {
       // Written again from what it carried, through .itb: the same file.
       ASSERT_TRUE(Ok({"/f", "/" + n, text, "t" + n + ".itb"}));
       ASSERT_TRUE(Ok({"/f", "t" + n + ".itb", "/" + n, "again.txt"}));
-      EXPECT_TRUE(Same(Body(ReadFile("again.txt")), Body(ReadFile(text)))) << "text " << v << " again";
+      EXPECT_TRUE(Same(Body(ReadFile("again.txt")), Body(ReadFile(text))))
+          << "text " << v << " again";
     }
     ASSERT_TRUE(Ok({"/f", "gen.txt", "/3", "t3.rc2"}));
     ASSERT_TRUE(Ok({"/f", "gen.txt", "/3", "t3.itr"}));

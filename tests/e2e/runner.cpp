@@ -49,13 +49,14 @@
 // names it (for env); {N*text} is text N times; {=usage}
 // is the defined text (a define may stand before the first case). Quoted
 // strings, and blocks with the esc flag, take \\ \" \r \n \t \xHH.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <deque>
 #include <fstream>
 #include <memory>
 #include <regex>
 #include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "harness.h"
 
@@ -87,13 +88,17 @@ std::string Unescape(const std::string& s) {
       continue;
     }
     char c = s[++i];
-    if (c == 'r') out += '\r';
-    else if (c == 'n') out += '\n';
-    else if (c == 't') out += '\t';
+    if (c == 'r')
+      out += '\r';
+    else if (c == 'n')
+      out += '\n';
+    else if (c == 't')
+      out += '\t';
     else if (c == 'x' && i + 2 < s.size()) {
       out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
       i += 2;
-    } else out += c;
+    } else
+      out += c;
   }
   return out;
 }
@@ -125,7 +130,9 @@ std::vector<std::string> Words(const std::string& line, bool raw = false) {
   return v;
 }
 
-std::string Plain(const std::string& word) { return word.size() && word[0] == '"' ? word.substr(1) : word; }
+std::string Plain(const std::string& word) {
+  return word.size() && word[0] == '"' ? word.substr(1) : word;
+}
 
 std::vector<Case> Load(const std::string& path, const std::string& stem) {
   // The file's lines with their numbers; a case made from a template puts
@@ -183,7 +190,8 @@ std::vector<Case> Load(const std::string& path, const std::string& stem) {
           for (size_t k = 4; k < args.size() + 5; ++k) {
             std::string key = "{$" + std::to_string(k - 3) + "}";
             std::string value = k < args.size() ? args[k] : "";
-            for (size_t at; (at = l.find(key)) != std::string::npos;) l.replace(at, key.size(), value);
+            for (size_t at; (at = l.find(key)) != std::string::npos;)
+              l.replace(at, key.size(), value);
           }
           lines.emplace_front(n, l);
         }
@@ -245,17 +253,20 @@ class CaseTest : public ToolTest {
       const std::smatch& m = *it;
       out += s.substr(last, m.position() - last);
       if (m[5].matched && !case_->defines->count(m[5])) ADD_FAILURE() << "no define " << m[5];
-      if (m[5].matched) out += case_->defines->count(m[5]) ? Expand(case_->defines->at(m[5])) : "";
-      else if (m[2].matched) out += ArgPath(m[2]);
-      else if (m[6].matched) out += Path(m[6]);
-      else for (int k = std::stoi(m[3]); k > 0; --k) out += m[4];
+      if (m[5].matched)
+        out += case_->defines->count(m[5]) ? Expand(case_->defines->at(m[5])) : "";
+      else if (m[2].matched)
+        out += ArgPath(m[2]);
+      else if (m[6].matched)
+        out += Path(m[6]);
+      else
+        for (int k = std::stoi(m[3]); k > 0; --k) out += m[4];
       last = m.position() + m.length();
     }
     return out + s.substr(last);
   }
   void Fail(const Step& s, const std::string& why) const {
-    ADD_FAILURE_AT((SourceDir() + "/tests/cases/" + case_->file + ".case").c_str(), s.line)
-        << why;
+    ADD_FAILURE_AT((SourceDir() + "/tests/cases/" + case_->file + ".case").c_str(), s.line) << why;
   }
   void Check(const Step& s, const std::string& what, const std::string& got, size_t at);
   void EndRun() {
@@ -279,9 +290,12 @@ void CaseTest::Check(const Step& s, const std::string& what, const std::string& 
   if (at < s.words.size() && std::regex_match(s.words[at], std::regex("is|has|lacks|starts|ends")))
     mode = s.words[at++];
   std::string want;
-  if (s.has_block) want = s.block;
-  else if (at < s.words.size()) want = Plain(s.words[at++]);
-  else return Fail(s, "no expected text");
+  if (s.has_block)
+    want = s.block;
+  else if (at < s.words.size())
+    want = Plain(s.words[at++]);
+  else
+    return Fail(s, "no expected text");
   want = Expand(want);
   bool ok = mode == "is"       ? got == want
             : mode == "has"    ? got.find(want) != std::string::npos
@@ -301,7 +315,9 @@ void CaseTest::TestBody() {
     const std::string& verb = s.words[0];
     size_t n = s.words.size();
     std::string arg1 = n > 1 ? Expand(Plain(s.words[1])) : "";
-    auto text = [&](size_t at) { return s.has_block ? s.block : n > at ? Expand(Plain(s.words[at])) : ""; };
+    auto text = [&](size_t at) {
+      return s.has_block ? s.block : n > at ? Expand(Plain(s.words[at])) : "";
+    };
     if (verb == "run") {
       EndRun();
       std::vector<std::string> args;
@@ -322,8 +338,10 @@ void CaseTest::TestBody() {
       } else if (n > 2 && s.words[2] == "same-as") {
         std::vector<std::string> ignored;
         for (size_t i = 4; i < n; i += 2) {
-          if (s.words[i] != "ignore" || i + 1 == n) Fail(s, "expected: ignore \"text\"");
-          else ignored.push_back(Expand(Plain(s.words[i + 1])));
+          if (s.words[i] != "ignore" || i + 1 == n)
+            Fail(s, "expected: ignore \"text\"");
+          else
+            ignored.push_back(Expand(Plain(s.words[i + 1])));
         }
         auto strip = [&](const std::string& t) {
           std::string out;
@@ -339,13 +357,16 @@ void CaseTest::TestBody() {
         };
         std::string other = Expand(Plain(s.words[3]));
         std::string got = strip(ReadFile(arg1)), want = strip(ReadFile(other));
-        if (!Exists(other)) Fail(s, other + " does not exist");
-        else if (got != want) Fail(s, arg1 + " is not the same as " + other + ": " + Difference(got, want));
+        if (!Exists(other))
+          Fail(s, other + " does not exist");
+        else if (got != want)
+          Fail(s, arg1 + " is not the same as " + other + ": " + Difference(got, want));
       } else {
         Check(s, arg1, verb == "text" ? ReadText(arg1) : ReadFile(arg1), 2);
       }
     } else if (verb == "absent" || verb == "exists") {
-      if (Exists(arg1) != (verb == "exists")) Fail(s, arg1 + (verb == "exists" ? " is missing" : " exists"));
+      if (Exists(arg1) != (verb == "exists"))
+        Fail(s, arg1 + (verb == "exists" ? " is missing" : " exists"));
     } else if (verb == "write") {
       WriteFile(arg1, Expand(text(2)));
     } else if (verb == "copy") {
@@ -365,8 +386,10 @@ void CaseTest::TestBody() {
       std::string f = ReadFile(arg1), from = Expand(Plain(s.words[2]));
       if (verb == "cut") {
         size_t at = f.find(from);
-        if (at == std::string::npos) Fail(s, "no \"" + from + "\" in " + arg1);
-        else f.resize(at);
+        if (at == std::string::npos)
+          Fail(s, "no \"" + from + "\" in " + arg1);
+        else
+          f.resize(at);
       } else {
         std::string to = Expand(Plain(s.words[3]));
         int count = 0;
@@ -386,8 +409,7 @@ void CaseTest::TestBody() {
     }
   }
   EndRun();
-  if (!TempFiles().empty())
-    ADD_FAILURE() << "temporary files left: " << TempFiles()[0];
+  if (!TempFiles().empty()) ADD_FAILURE() << "temporary files left: " << TempFiles()[0];
 }
 
 }  // namespace

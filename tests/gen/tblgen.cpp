@@ -73,7 +73,7 @@ struct Profile {
   int fields_lo, fields_hi;
   int maps_lo, maps_hi;
   int charmaps_lo, charmaps_hi;
-  int edge;  // percent chance of corner-case values
+  int edge;                // percent chance of corner-case values
   bool dbcs = false;       // texts hold code page 932 double-byte characters
   bool top_ids = false;    // each kind of record includes its highest ID
   bool all_types = false;  // field type characters in turn, not at random

@@ -4,12 +4,12 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
-#include <signal.h>
+#include <unistd.h>
 
 #include <cstring>
-#include <unistd.h>
 
 #include "platform/env_internal.h"
 #include "platform/pe_resource.h"

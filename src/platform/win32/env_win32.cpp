@@ -27,8 +27,8 @@ OVERLAPPED At(uint64_t off) {
 // the view that LoadLibraryExA made of a module loaded as a data file (its
 // handle is the view's address with the low bits marking the kind of load).
 bool InsideView(HMODULE mod, uint64_t file_size, const char* bytes, size_t size) {
-  const char* base = reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(mod) &
-                                                   ~static_cast<uintptr_t>(3));
+  const char* base =
+      reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(mod) & ~static_cast<uintptr_t>(3));
   MEMORY_BASIC_INFORMATION mbi;
   if (VirtualQuery(base, &mbi, sizeof mbi) != sizeof mbi || mbi.BaseAddress != base ||
       mbi.State != MEM_COMMIT)
@@ -67,15 +67,14 @@ void ReloadDefaultEnvSettings() {}
 
 HANDLE Win32Env::Lookup(FileHandle h) {
   AcquireSRWLockShared(&handles_lock_);
-  HANDLE os = h >= 0 && static_cast<size_t>(h) < handles_.size() ? handles_[h]
-                                                                   : INVALID_HANDLE_VALUE;
+  HANDLE os =
+      h >= 0 && static_cast<size_t>(h) < handles_.size() ? handles_[h] : INVALID_HANDLE_VALUE;
   ReleaseSRWLockShared(&handles_lock_);
   if (os == INVALID_HANDLE_VALUE) SetLastErrorCode(ERROR_INVALID_HANDLE);
   return os;
 }
 
-int Win32Env::OpenFile(const std::string& path, Access access, Disposition disp,
-                       FileHandle* out) {
+int Win32Env::OpenFile(const std::string& path, Access access, Disposition disp, FileHandle* out) {
   *out = kInvalidHandle;
   DWORD want = 0;
   if (access != Access::kWrite) want |= GENERIC_READ;
@@ -101,8 +100,8 @@ int Win32Env::OpenFile(const std::string& path, Access access, Disposition disp,
   }
   // A temporary file may be removed by an interrupt while it is open.
   DWORD share = FILE_SHARE_READ | (temporary_files::Holds(path) ? FILE_SHARE_DELETE : 0);
-  HANDLE os = CreateFileA(path.c_str(), want, share, nullptr, create, FILE_ATTRIBUTE_NORMAL,
-                          nullptr);
+  HANDLE os =
+      CreateFileA(path.c_str(), want, share, nullptr, create, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (os == INVALID_HANDLE_VALUE) return SaveLastError();
   AcquireSRWLockExclusive(&handles_lock_);
   size_t slot = 3;

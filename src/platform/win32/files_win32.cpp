@@ -31,8 +31,8 @@ std::string Win32Env::TempDirectory() {
   return std::string(buf, n);
 }
 
-int Win32Env::CreateUniqueFile(const std::string& dir, const std::string& prefix,
-                               std::string* path, FileHandle* h) {
+int Win32Env::CreateUniqueFile(const std::string& dir, const std::string& prefix, std::string* path,
+                               FileHandle* h) {
   char buf[MAX_PATH];
   // Unique number 0: the call picks a free name and creates the empty file.
   if (GetTempFileNameA(dir.c_str(), prefix.c_str(), 0, buf) == 0) return SaveLastError();
@@ -58,9 +58,9 @@ bool Win32Env::GetAttributes(const std::string& path, FileAttributes* attrs) {
   }
   attrs->is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   attrs->read_only = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-  attrs->size = attrs->is_directory ? 0
-                                    : (static_cast<uint64_t>(data.nFileSizeHigh) << 32) |
-                                          data.nFileSizeLow;
+  attrs->size = attrs->is_directory
+                    ? 0
+                    : (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   return true;
 }
 
@@ -102,7 +102,8 @@ std::string Win32Env::FileIdentity(const std::string& path) {
     CloseHandle(h);
     if (ok)
       return "file " + std::to_string(info.dwVolumeSerialNumber) + ":" +
-             std::to_string((static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+             std::to_string((static_cast<uint64_t>(info.nFileIndexHigh) << 32) |
+                            info.nFileIndexLow);
   }
   return "path " + AbsolutePath(path);
 }
@@ -149,8 +150,8 @@ std::string Win32Env::AbsolutePath(const std::string& path) {
     longer.resize(m + 1);
     m = GetLongPathNameA(full.data(), longer.data(), static_cast<DWORD>(longer.size()));
   }
-  std::string abs = m > 0 && m < longer.size() ? std::string(longer.data(), m)
-                                               : std::string(full.data(), n);
+  std::string abs =
+      m > 0 && m < longer.size() ? std::string(longer.data(), m) : std::string(full.data(), n);
   for (char& c : abs)
     if (c == '/') c = '\\';
   LowerCase(abs.data());

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "qvutil/status.h"
 #include "qvdf/resource/fil.h"
 #include "qvdf/resource/rc2.h"
+#include "qvutil/status.h"
 
 namespace {
 constexpr int kResourceTypeRcdata = 10;
@@ -34,7 +34,8 @@ int OpenFilInput(FilInput* f, int version, const char* name, MessageFn msg) {
   if (env->LoadModuleResource(path, kTableResourceName, kResourceTypeRcdata, &data) != 0)
     return kErrBadFormat;
   f->data_ = std::move(data);
-  const void* zero = f->data_.empty() ? nullptr : std::memchr(f->data_.data(), '\0', f->data_.size());
+  const void* zero =
+      f->data_.empty() ? nullptr : std::memchr(f->data_.data(), '\0', f->data_.size());
   f->end_ = zero ? static_cast<size_t>(static_cast<const char*>(zero) - f->data_.data())
                  : f->data_.size();
   f->open_ = true;

@@ -21,7 +21,7 @@ bool FileSet::CloseAll(std::FILE* warn) {
 }
 
 const char* SectionTypeName(std::string_view type) {
-  static const char* const kNames[] = {"APPT",  "DB",      "DOCUMENT", "PHONE",  "TODO",
+  static const char* const kNames[] = {"APPT",   "DB",      "DOCUMENT", "PHONE",  "TODO",
                                        "GROUPS", "OUTLINE", "EMAIL",    "SPREAD", "EXPENSE"};
   if (type.empty() || type.size() > 3) return nullptr;
   int n = 0;

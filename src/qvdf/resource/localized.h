@@ -89,8 +89,8 @@ class TableConverter {
   // converter.
   bool Run(const std::string& in, FileKind inKind, const std::string& out, FileKind outKind,
            const std::string& shownAs = std::string()) const {
-    return fn_ != nullptr &&
-           fn_(in.c_str(), inKind, out.c_str(), outKind, shownAs.empty() ? nullptr : shownAs.c_str());
+    return fn_ != nullptr && fn_(in.c_str(), inKind, out.c_str(), outKind,
+                                 shownAs.empty() ? nullptr : shownAs.c_str());
   }
 
  private:
@@ -158,8 +158,8 @@ class SplitConverter {
   std::string tableFile_;
   TableConverter converter_;
   std::string tempScript_;  // made by Prepare, removed by the destructor
-  KeyTable emitted_;  // each key written, with its first text
-  std::string out_;    // the .itr line being built
+  KeyTable emitted_;        // each key written, with its first text
+  std::string out_;         // the .itr line being built
   localized::LeadBytes lead_;
   FieldKeyBytes keyBytes_;
   localized::WarningQueue warnings_;
@@ -244,8 +244,8 @@ class MergeConverter {
   void SetWarningStream(std::FILE* f) { warn_ = f; }
 
  protected:
-  std::string_view line_;  // the current line, in the .itf's read buffer
-  std::string_view key_;   // within line_
+  std::string_view line_;   // the current line, in the .itf's read buffer
+  std::string_view key_;    // within line_
   bool keyQuoted_ = false;  // a "" pair stands right before key_
   size_t nameAt_ = 0;       // where key_'s subfield begins in line_
   size_t restAt_ = 0;       // the "," that ends it
@@ -269,4 +269,3 @@ class LocalizedMerger : public MergeConverter {
   ~LocalizedMerger() override = default;
   bool Merge() override;
 };
-

@@ -252,8 +252,8 @@ bool LocalizedMerger::Merge() {
     // A comma would end the name early and shift every subfield after it.
     if (text.find(',') != npos) {
       warnings_.Flush(warn_);
-      std::fprintf(warn_, "Error: the text of %.*s holds a comma.\n",
-                   static_cast<int>(key_.size()), key_.data());
+      std::fprintf(warn_, "Error: the text of %.*s holds a comma.\n", static_cast<int>(key_.size()),
+                   key_.data());
       return false;
     }
     std::string_view rest = line_.substr(restAt_);

@@ -154,8 +154,7 @@ bool SplitConverter::Prepare(const std::string& source, const std::string& itfNa
 
 bool SplitConverter::Convert() {
   if (sourceKind_ == intermediateKind_) return true;
-  if (converter_.Run(tableFile_, sourceKind_, files_.names[0], intermediateKind_,
-                     files_.Shown(2)))
+  if (converter_.Run(tableFile_, sourceKind_, files_.names[0], intermediateKind_, files_.Shown(2)))
     return true;
   std::fprintf(warn_, "Error converting from %s to %s.\n", tableFile_.c_str(),
                files_.names[0].c_str());
@@ -344,15 +343,13 @@ void LocalizedSplitter::SplitField() {
   std::string_view name = line_.substr(nameBegin, nameEnd - nameBegin);
   std::string_view value4 = line_.substr(c3 + 1, c4 - c3 - 1);
   // Names the translators are not to see.
-  if (name.empty() || name[0] == '_' || (!value1.empty() && value1[0] == '_'))
-    return PassLine();
+  if (name.empty() || name[0] == '_' || (!value1.empty() && value1[0] == '_')) return PassLine();
   const char* type = SectionTypeName(sectionType_);
   if (!type) return PassLine("WARNING SECTION TYPE");
   // The label and the name must be the line's second and third subfields.
   Quoted quotedName{c2 + 1, nameBegin, nameEnd};
   if (value.open != c1 + 1 || value.end + 2 != c2 || !StandsAlone(line_, value) ||
-      line_.compare(c2 + 1, 2, "\"\"") != 0 || nameEnd + 2 != c3 ||
-      !StandsAlone(line_, quotedName))
+      line_.compare(c2 + 1, 2, "\"\"") != 0 || nameEnd + 2 != c3 || !StandsAlone(line_, quotedName))
     return PassLine("WARNING NAME QUOTE");
   if (prefixStale_) {
     key_.assign("LOCALIZED_").append(systemKey_).append("_").append(type).append("_");

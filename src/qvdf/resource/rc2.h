@@ -51,8 +51,8 @@ void AbandonRc2Output(Rc2Output* w);
 // Converts the text table open on `src` into the script open on `dst`; a
 // version above 3 adds the enabled-products resource. 0; 4006 after
 // "Failure writing target rc2 file "; 4 after "***ERROR: Line too long".
-int ConvertTxtToRc2(platform::FileHandle src, platform::FileHandle dst, int version,
-                    MessageFn msg, const Rc2Carry* carry);
+int ConvertTxtToRc2(platform::FileHandle src, platform::FileHandle dst, int version, MessageFn msg,
+                    const Rc2Carry* carry);
 
 // One script input: the literals of its table resource as text lines.
 class Rc2Input : public LineSource {

@@ -27,8 +27,10 @@ inline bool IsIndent(char c) { return c == ' ' || c == '\t' || c == '\v' || c ==
 
 // Bytes before the first CR or LF (all of them when there is none).
 size_t LineEnd(const char* p, size_t n) {
-  if (const void* cr = std::memchr(p, '\r', n)) n = static_cast<size_t>(static_cast<const char*>(cr) - p);
-  if (const void* lf = std::memchr(p, '\n', n)) n = static_cast<size_t>(static_cast<const char*>(lf) - p);
+  if (const void* cr = std::memchr(p, '\r', n))
+    n = static_cast<size_t>(static_cast<const char*>(cr) - p);
+  if (const void* lf = std::memchr(p, '\n', n))
+    n = static_cast<size_t>(static_cast<const char*>(lf) - p);
   return n;
 }
 

@@ -68,9 +68,9 @@ TEST(Rc2ScriptLine, EndOfDataLine) {
 
 TEST(Rc2ScriptLine, RoundTripsTrickyText) {
   const char* lines[] = {
-      "NAME=\"quoted\"",     "PATH=C:\\dir\\",  "A=\\r\\n\",",      "B=\"\",\"\"",
-      "C=0,",                "\\\\server",      "D=\\\"",           "E=x\\r\\n\",y",
-      "=",                   "\tTAB=1",         "F=//not comment",  "G=\"",
+      "NAME=\"quoted\"", "PATH=C:\\dir\\", "A=\\r\\n\",",   "B=\"\",\"\"", "C=0,",
+      "\\\\server",      "D=\\\"",         "E=x\\r\\n\",y", "=",           "\tTAB=1",
+      "F=//not comment", "G=\"",
   };
   for (const char* line : lines) {
     std::string txt = std::string(line) + "\r\n";

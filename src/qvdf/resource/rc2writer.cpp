@@ -121,8 +121,8 @@ int FinishRc2Output(Rc2Output* w, const char* name, const char* path, MessageFn 
   return kFailed;
 }
 
-int ConvertTxtToRc2(platform::FileHandle src, platform::FileHandle dst, int version,
-                    MessageFn msg, const Rc2Carry* carry) {
+int ConvertTxtToRc2(platform::FileHandle src, platform::FileHandle dst, int version, MessageFn msg,
+                    const Rc2Carry* carry) {
   const std::string suffix = UpperSuffix(carry);
   OutputBuffer out;
   out.Start(dst);

@@ -39,8 +39,7 @@ int SplitTableFile(int version, const char* source, const char* itrName, const c
   splitter.SetKinds(FileKind::ItbV4, ScriptKind(version));
   // The destructor closes the files and removes the intermediate script.
   if (!splitter.Prepare(source, itf, itr, itfPath ? itfPath : itf, itrPath ? itrPath : itr) ||
-      !splitter.Convert() ||
-      splitter.OpenFiles() != 1)
+      !splitter.Convert() || splitter.OpenFiles() != 1)
     return kErrSplitPair;
   bool split = splitter.Split();
   bool closed = splitter.CloseFiles();
@@ -67,8 +66,8 @@ int ReadSplitTableFile(int version, const char* itrName, char* outName, MessageF
     merger.SetKinds(ScriptKind(version), FileKind::ItbV4);
     ok = merger.Prepare(ItfNameFor(itr), itr, table);
     if (ok) opened = merger.OpenFiles(msg);
-    ok = ok && opened != 0 && merger.LoadStrings() == 1 && merger.Merge() &&
-         merger.CloseFiles() && merger.Convert();
+    ok = ok && opened != 0 && merger.LoadStrings() == 1 && merger.Merge() && merger.CloseFiles() &&
+         merger.Convert();
     missing = merger.MissingKeys() > 0;
     // Cleanup runs as the merger goes: files closed, merged script removed.
   }

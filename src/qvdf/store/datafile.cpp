@@ -132,8 +132,8 @@ int Open(const char* path, DataFile* f, int mode) {
   long n = Env()->ReadAt(h, 0, &f->header, sizeof f->header);
   if (n != static_cast<long>(sizeof f->header)) return OpenFailed(f, path, 123, kErrIo);
   const FileHeader& fh = f->header;
-  if ((fh.wFileMagic != kFileMagic && fh.wFileMagic != kFileMagicWide) ||
-      fh.wFileVersion < 3 || fh.wFileVersion > 4)
+  if ((fh.wFileMagic != kFileMagic && fh.wFileMagic != kFileMagicWide) || fh.wFileVersion < 3 ||
+      fh.wFileVersion > 4)
     return OpenFailed(f, path, 124, kErrBadFormat);
   int64_t size = Env()->FileSize(h);
   if (size < 0) return OpenFailed(f, path, 125, kErrIo);
@@ -347,8 +347,7 @@ uint32_t AppendCopy(DataFile* dst, int slot, DataFile* src, uint32_t addr, uint3
 uint32_t Read(DataFile* f, uint32_t addr, void* buf, uint32_t size) {
   f->nLastCode = kErrBadFormat;
   uint64_t end = f->dwEndOfData;
-  if (addr < sizeof(FileHeader) || !f->IsOpen() ||
-      uint64_t{addr} + sizeof(BlockHeader) > end)
+  if (addr < sizeof(FileHeader) || !f->IsOpen() || uint64_t{addr} + sizeof(BlockHeader) > end)
     return 0;
   BlockHeader bh;
   long n = ReadAt(f, addr, &bh, sizeof bh);
@@ -377,8 +376,7 @@ uint32_t GetLength(DataFile* f, uint32_t addr) {
     return 0;
   }
   uint64_t end = f->dwEndOfData;
-  if (!f->IsOpen() || addr < sizeof(FileHeader) ||
-      uint64_t{addr} + sizeof(BlockHeader) > end) {
+  if (!f->IsOpen() || addr < sizeof(FileHeader) || uint64_t{addr} + sizeof(BlockHeader) > end) {
     // There is no block there to seek to.
     ErrorLogError(kModGetLen, 141, f->file.get(), static_cast<int>(addr));
     return 0;

@@ -14,9 +14,9 @@
 #include <memory>
 
 #include "platform/platform.h"
+#include "qvutil/fileio.h"
 #include "qvutil/mem.h"
 #include "qvutil/status.h"
-#include "qvutil/fileio.h"
 
 constexpr uint16_t kFileMagic = 0x0F0F;
 constexpr uint16_t kFileMagicWide = 0x0B0F;
@@ -42,12 +42,12 @@ static_assert(sizeof(FileHeader) == 28);
 static_assert(sizeof(BlockHeader) == 8);
 
 struct DataFile {
-  int16_t nMode = 0;       // 0 read-only, 1 read-write
+  int16_t nMode = 0;  // 0 read-only, 1 read-write
   uint16_t wDirty = 0;
   uint32_t dwEndOfData = 0;
-  platform::File file;     // closed when the DataFile goes
+  platform::File file;  // closed when the DataFile goes
   FileHeader header{};
-  MemBlock roots;          // dwRootSlots u32 (x2 for the wide variant)
+  MemBlock roots;  // dwRootSlots u32 (x2 for the wide variant)
   // Why the last call that returns an address or a length gave 0: 4 for a
   // block that is missing or lies outside the data, 6 for a failed transfer,
   // 16 for a change on a read-only file. 0 after a success.
@@ -91,8 +91,8 @@ int UnlinkRoot(DataFile* f, int slot);
 // (the old slots are kept).
 int AddRootSlots(DataFile* f, int count);
 // Appends a block; its address, or 0 (nLastCode says why). The block may be
-// held in memory until a later call writes it; reads see it at once. A failed write of held blocks fails the call that caused it
-// with 6, and every change after it.
+// held in memory until a later call writes it; reads see it at once. A failed write of held blocks
+// fails the call that caused it with 6, and every change after it.
 uint32_t Append(DataFile* f, const void* data, uint32_t len);
 // Writes the held blocks now. 0, or 6 when the write failed (also for every
 // call after one that failed).

@@ -139,8 +139,12 @@ constexpr int kConfigSize = 20;
 constexpr int kCharMapSize = 325;
 constexpr int kDummyMapSize = 76;
 
-constexpr int SystemRecordSize(int nSections) { return kSystemFixedSize + kSectionSize * nSections; }
-constexpr int FieldListRecordSize(int nFields) { return kFieldListFixedSize + kFieldSize * nFields; }
+constexpr int SystemRecordSize(int nSections) {
+  return kSystemFixedSize + kSectionSize * nSections;
+}
+constexpr int FieldListRecordSize(int nFields) {
+  return kFieldListFixedSize + kFieldSize * nFields;
+}
 constexpr int FieldMapRecordSize(int nFields) { return kFieldMapFixedSize + 2 * nFields; }
 
 // Variable parts. The buffer must hold the whole record.
@@ -148,13 +152,15 @@ inline SectionRecord* SystemSections(SystemRecord* r) {
   return reinterpret_cast<SectionRecord*>(reinterpret_cast<char*>(r) + kSystemFixedSize);
 }
 inline const SectionRecord* SystemSections(const SystemRecord* r) {
-  return reinterpret_cast<const SectionRecord*>(reinterpret_cast<const char*>(r) + kSystemFixedSize);
+  return reinterpret_cast<const SectionRecord*>(reinterpret_cast<const char*>(r) +
+                                                kSystemFixedSize);
 }
 inline FieldRecord* ListFields(FieldListRecord* r) {
   return reinterpret_cast<FieldRecord*>(reinterpret_cast<char*>(r) + kFieldListFixedSize);
 }
 inline const FieldRecord* ListFields(const FieldListRecord* r) {
-  return reinterpret_cast<const FieldRecord*>(reinterpret_cast<const char*>(r) + kFieldListFixedSize);
+  return reinterpret_cast<const FieldRecord*>(reinterpret_cast<const char*>(r) +
+                                              kFieldListFixedSize);
 }
 // anMap entries, read and written by value (the buffer may be unaligned).
 inline int16_t GetMapEntry(const FieldMapRecord* r, int i) {
@@ -167,47 +173,78 @@ inline void SetMapEntry(FieldMapRecord* r, int i, int16_t v) {
 }
 
 #define TBL_PIN(T, f, off) static_assert(offsetof(T, f) == off, #T "." #f)
-TBL_PIN(SectionRecord, nSecType, 2); TBL_PIN(SectionRecord, szSecText1, 8);
-TBL_PIN(SectionRecord, szName, 40); TBL_PIN(SectionRecord, szSecText2, 104);
-TBL_PIN(SectionRecord, szSecText3, 168); TBL_PIN(SectionRecord, nSecValue, 232);
-TBL_PIN(SectionRecord, dwAttributes, 236); TBL_PIN(SectionRecord, cSecChar, 244);
+TBL_PIN(SectionRecord, nSecType, 2);
+TBL_PIN(SectionRecord, szSecText1, 8);
+TBL_PIN(SectionRecord, szName, 40);
+TBL_PIN(SectionRecord, szSecText2, 104);
+TBL_PIN(SectionRecord, szSecText3, 168);
+TBL_PIN(SectionRecord, nSecValue, 232);
+TBL_PIN(SectionRecord, dwAttributes, 236);
+TBL_PIN(SectionRecord, cSecChar, 244);
 static_assert(sizeof(SectionRecord) == kSectionSize);
-TBL_PIN(SystemRecord, nSystemID, 2); TBL_PIN(SystemRecord, nType, 4);
-TBL_PIN(SystemRecord, nAccessType, 6); TBL_PIN(SystemRecord, szName, 8);
-TBL_PIN(SystemRecord, szSectionTitle, 72); TBL_PIN(SystemRecord, szTranslator, 136);
-TBL_PIN(SystemRecord, szSysText2, 148); TBL_PIN(SystemRecord, nReconcile, 408);
-TBL_PIN(SystemRecord, nApptRange, 410); TBL_PIN(SystemRecord, nTodoRange, 412);
-TBL_PIN(SystemRecord, nSysValue, 414); TBL_PIN(SystemRecord, nCharMap1, 416);
-TBL_PIN(SystemRecord, nCharMap2, 418); TBL_PIN(SystemRecord, dwAttributes, 420);
-TBL_PIN(SystemRecord, nSections, 428); TBL_PIN(SystemRecord, anSectionFlags, 430);
-TBL_PIN(SystemRecord, nIDofSavedCopy, 450); TBL_PIN(SystemRecord, szSysText1, 452);
-TBL_PIN(SystemRecord, nTBD1, 484); TBL_PIN(SystemRecord, nTBD2, 488);
-TBL_PIN(SystemRecord, nTBD3, 492); TBL_PIN(SystemRecord, nTBD4, 496);
-TBL_PIN(SystemRecord, adwProductFlags, 500); TBL_PIN(SystemRecord, szEx2Text1, 532);
-TBL_PIN(SystemRecord, szEx2Text2, 572); TBL_PIN(SystemRecord, szEx3Text1, 612);
-TBL_PIN(SystemRecord, szEx3Text2, 652); TBL_PIN(SystemRecord, szEx3Text3, 692);
-TBL_PIN(SystemRecord, szEx3Text4, 732); TBL_PIN(SystemRecord, szEx3Text5, 796);
+TBL_PIN(SystemRecord, nSystemID, 2);
+TBL_PIN(SystemRecord, nType, 4);
+TBL_PIN(SystemRecord, nAccessType, 6);
+TBL_PIN(SystemRecord, szName, 8);
+TBL_PIN(SystemRecord, szSectionTitle, 72);
+TBL_PIN(SystemRecord, szTranslator, 136);
+TBL_PIN(SystemRecord, szSysText2, 148);
+TBL_PIN(SystemRecord, nReconcile, 408);
+TBL_PIN(SystemRecord, nApptRange, 410);
+TBL_PIN(SystemRecord, nTodoRange, 412);
+TBL_PIN(SystemRecord, nSysValue, 414);
+TBL_PIN(SystemRecord, nCharMap1, 416);
+TBL_PIN(SystemRecord, nCharMap2, 418);
+TBL_PIN(SystemRecord, dwAttributes, 420);
+TBL_PIN(SystemRecord, nSections, 428);
+TBL_PIN(SystemRecord, anSectionFlags, 430);
+TBL_PIN(SystemRecord, nIDofSavedCopy, 450);
+TBL_PIN(SystemRecord, szSysText1, 452);
+TBL_PIN(SystemRecord, nTBD1, 484);
+TBL_PIN(SystemRecord, nTBD2, 488);
+TBL_PIN(SystemRecord, nTBD3, 492);
+TBL_PIN(SystemRecord, nTBD4, 496);
+TBL_PIN(SystemRecord, adwProductFlags, 500);
+TBL_PIN(SystemRecord, szEx2Text1, 532);
+TBL_PIN(SystemRecord, szEx2Text2, 572);
+TBL_PIN(SystemRecord, szEx3Text1, 612);
+TBL_PIN(SystemRecord, szEx3Text2, 652);
+TBL_PIN(SystemRecord, szEx3Text3, 692);
+TBL_PIN(SystemRecord, szEx3Text4, 732);
+TBL_PIN(SystemRecord, szEx3Text5, 796);
 static_assert(sizeof(SystemRecord) == kSystemFixedSize);
 static_assert(kSystemFixedSize + kSectionSize == kSystemReportedSize);
-TBL_PIN(FieldRecord, nItem, 64); TBL_PIN(FieldRecord, nAux, 66);
-TBL_PIN(FieldRecord, szLabel, 68); TBL_PIN(FieldRecord, nFieldValue, 100);
-TBL_PIN(FieldRecord, cType, 104); TBL_PIN(FieldRecord, nTerminator, 106);
-TBL_PIN(FieldRecord, szFieldText1, 108); TBL_PIN(FieldRecord, szFieldText2, 128);
-TBL_PIN(FieldRecord, nAssocField, 150); TBL_PIN(FieldRecord, dwMapCode, 152);
+TBL_PIN(FieldRecord, nItem, 64);
+TBL_PIN(FieldRecord, nAux, 66);
+TBL_PIN(FieldRecord, szLabel, 68);
+TBL_PIN(FieldRecord, nFieldValue, 100);
+TBL_PIN(FieldRecord, cType, 104);
+TBL_PIN(FieldRecord, nTerminator, 106);
+TBL_PIN(FieldRecord, szFieldText1, 108);
+TBL_PIN(FieldRecord, szFieldText2, 128);
+TBL_PIN(FieldRecord, nAssocField, 150);
+TBL_PIN(FieldRecord, dwMapCode, 152);
 TBL_PIN(FieldRecord, dwAttributes, 156);
 static_assert(sizeof(FieldRecord) == kFieldSize);
-TBL_PIN(FieldListRecord, nAppID, 2); TBL_PIN(FieldListRecord, nSectionID, 4);
-TBL_PIN(FieldListRecord, nSecType, 6); TBL_PIN(FieldListRecord, szName, 8);
+TBL_PIN(FieldListRecord, nAppID, 2);
+TBL_PIN(FieldListRecord, nSectionID, 4);
+TBL_PIN(FieldListRecord, nSecType, 6);
+TBL_PIN(FieldListRecord, szName, 8);
 static_assert(sizeof(FieldListRecord) == kFieldListFixedSize);
 static_assert(kFieldListFixedSize + kFieldSize == kFieldListReportedSize);
-TBL_PIN(FieldMapRecord, nTargetList, 2); TBL_PIN(FieldMapRecord, szName, 4);
+TBL_PIN(FieldMapRecord, nTargetList, 2);
+TBL_PIN(FieldMapRecord, szName, 4);
 TBL_PIN(FieldMapRecord, dwAttribs, 68);
 static_assert(sizeof(FieldMapRecord) == kFieldMapFixedSize);
-TBL_PIN(ConfigRecord, nSecType, 2); TBL_PIN(ConfigRecord, dwSource, 4);
-TBL_PIN(ConfigRecord, dwTarget, 8); TBL_PIN(ConfigRecord, nMapID, 12);
-TBL_PIN(ConfigRecord, nAux1, 14); TBL_PIN(ConfigRecord, nAux2, 16);
+TBL_PIN(ConfigRecord, nSecType, 2);
+TBL_PIN(ConfigRecord, dwSource, 4);
+TBL_PIN(ConfigRecord, dwTarget, 8);
+TBL_PIN(ConfigRecord, nMapID, 12);
+TBL_PIN(ConfigRecord, nAux1, 14);
+TBL_PIN(ConfigRecord, nAux2, 16);
 static_assert(sizeof(ConfigRecord) == kConfigSize);
-TBL_PIN(CharMapRecord, wFlags, 2); TBL_PIN(CharMapRecord, szName, 4);
+TBL_PIN(CharMapRecord, wFlags, 2);
+TBL_PIN(CharMapRecord, szName, 4);
 TBL_PIN(CharMapRecord, abMap, 68);
 static_assert(sizeof(CharMapRecord) == kCharMapSize);
 #undef TBL_PIN

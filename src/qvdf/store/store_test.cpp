@@ -2,6 +2,8 @@
 // tables, the refusal of damaged ones with nothing left open, block rewrites
 // and reference counts, index growth, the deletions that take dependents
 // with them, compaction, and a disk that fills in the middle of a table.
+#include "qvdf/store/store.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,7 +11,6 @@
 
 #include "qvdf/store/datafile.h"
 #include "qvdf/store/itb.h"
-#include "qvdf/store/store.h"
 #include "qvdf/store/tabledb.h"
 #include "testenv.h"
 
@@ -83,12 +84,12 @@ TEST_F(Store, FreshFilesHaveTheirExactLayout) {
   ASSERT_EQ(CreateTable(Path("t").c_str()), 0);
   std::string t = env.dir.Read("t");
   ASSERT_EQ(t.size(), 15048u);
-  EXPECT_EQ(U32(t, 4), 513u);       // root slots
-  EXPECT_EQ(U32(t, 8), 8192u);      // largest block
-  EXPECT_EQ(U32(t, 12), 5u);        // blocks
-  EXPECT_EQ(U32(t, 20), 12996u);    // root array
-  EXPECT_EQ(U32(t, 12996), 28u);    // slot 0: the header block
-  EXPECT_EQ(U16(t, 36), 0xB0BD);    // the header, after its block header
+  EXPECT_EQ(U32(t, 4), 513u);     // root slots
+  EXPECT_EQ(U32(t, 8), 8192u);    // largest block
+  EXPECT_EQ(U32(t, 12), 5u);      // blocks
+  EXPECT_EQ(U32(t, 20), 12996u);  // root array
+  EXPECT_EQ(U32(t, 12996), 28u);  // slot 0: the header block
+  EXPECT_EQ(U16(t, 36), 0xB0BD);  // the header, after its block header
   EXPECT_EQ(U32(t, 36 + 20), 164u);
   EXPECT_EQ(U32(t, 36 + 24), 428u);
   EXPECT_EQ(U32(t, 36 + 28), 4532u);
@@ -110,15 +111,13 @@ TEST_F(Store, DamagedFilesAreRefusedWithNothingLeftOpen) {
     int code;
   };
   const Damage cases[] = {
-      {0, 0x1234, kErrBadFormat},      // file magic
-      {2, 2, kErrBadFormat},           // file version
-      {2, 5, kErrBadFormat},
-      {36, 0xB0BC, kErrBadFormat},     // table magic
-      {38, 3, kErrBadFormat},          // table version 3
-      {28, 127, kErrBadFormat},        // header block of 127 bytes
-      {28, 129, kErrBadFormat},
-      {36 + 8, 0, kErrNoMemory},       // a system index of no slots
-      {12996, 0, kErrBadFormat},       // root slot 0 empty
+      {0, 0x1234, kErrBadFormat},                               // file magic
+      {2, 2, kErrBadFormat},                                    // file version
+      {2, 5, kErrBadFormat},      {36, 0xB0BC, kErrBadFormat},  // table magic
+      {38, 3, kErrBadFormat},                                   // table version 3
+      {28, 127, kErrBadFormat},                                 // header block of 127 bytes
+      {28, 129, kErrBadFormat},   {36 + 8, 0, kErrNoMemory},    // a system index of no slots
+      {12996, 0, kErrBadFormat},                                // root slot 0 empty
   };
   for (const Damage& c : cases) {
     std::string bad = good;
@@ -262,7 +261,7 @@ TEST_F(Store, MapsOfDeletedListsGoWithThemWhateverSystemsTheyName) {
   // Maps between systems 1 and 2 that read or write the lists of system 3.
   ConfigRecord c = Config(1, 1, 2);
   ASSERT_EQ(AddFieldMap(&db, 1, &c, Map(2, 1, 2)), 0);  // reads list 2
-  c = Config(2, 2, 1, 1);  // shares map 1's record
+  c = Config(2, 2, 1, 1);                               // shares map 1's record
   ASSERT_EQ(AddFieldMap(&db, 2, &c, nullptr), 0);
   c = Config(3, 1, 2);
   ASSERT_EQ(AddFieldMap(&db, 3, &c, Map(0, 3, 2)), 0);  // writes list 3

@@ -214,7 +214,13 @@ static int SetHeaderValue(TableDb* db, T TableHeader::*field, T v) {
   return kOk;
 }
 
-int SetMainSystem(TableDb* db, int16_t v) { return SetHeaderValue(db, &TableHeader::nMainSystem, v); }
+int SetMainSystem(TableDb* db, int16_t v) {
+  return SetHeaderValue(db, &TableHeader::nMainSystem, v);
+}
 int SetMainClass(TableDb* db, int16_t v) { return SetHeaderValue(db, &TableHeader::nMainClass, v); }
-int SetProductID(TableDb* db, uint32_t v) { return SetHeaderValue(db, &TableHeader::dwProductID, v); }
-int SetBundledFlag(TableDb* db, int16_t v) { return SetHeaderValue(db, &TableHeader::nBundledFlag, v); }
+int SetProductID(TableDb* db, uint32_t v) {
+  return SetHeaderValue(db, &TableHeader::dwProductID, v);
+}
+int SetBundledFlag(TableDb* db, int16_t v) {
+  return SetHeaderValue(db, &TableHeader::nBundledFlag, v);
+}

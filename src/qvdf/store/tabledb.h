@@ -12,22 +12,22 @@
 
 #pragma pack(push, 1)
 struct TableHeader {
-  uint16_t wMagic;            // 0xB0BD
-  int16_t nVersion;           // 4
+  uint16_t wMagic;   // 0xB0BD
+  int16_t nVersion;  // 4
   uint16_t nLastBaseMap;
   int16_t nSystems;
-  int16_t nSystemSlots;       // 64 at create
+  int16_t nSystemSlots;  // 64 at create
   int16_t nFieldLists;
-  int16_t nFieldListSlots;    // 256 at create
+  int16_t nFieldListSlots;  // 256 at create
   int16_t nFieldMaps;
-  int16_t nFieldMapSlots;     // 512 at create
+  int16_t nFieldMapSlots;  // 512 at create
   uint8_t reserved1[2];
   uint32_t dwSystemIndexBlock;
   uint32_t dwFieldListIndexBlock;
   uint32_t dwFieldMapIndexBlock;
   uint32_t dwCharMapIndexBlock;
   int16_t nCharMaps;
-  int16_t nCharMapSlots;      // 64 at create
+  int16_t nCharMapSlots;  // 64 at create
   int16_t nMainSystem;
   int16_t nMainClass;
   uint32_t dwProductID;
@@ -64,15 +64,15 @@ constexpr uint16_t kTableMagic = 0xB0BD;
 struct TableDb {
   int16_t nLastError = 0;
   uint16_t wDirty = 0;
-  int16_t nMode = 0;          // 1 read-write, 0 read-only
-  MemBlock systemIndex;       // nSystemSlots u32
-  MemBlock fieldListIndex;    // nFieldListSlots FieldListIndexEntry
-  MemBlock fieldMapIndex;     // nFieldMapSlots FieldMapIndexEntry
+  int16_t nMode = 0;        // 1 read-write, 0 read-only
+  MemBlock systemIndex;     // nSystemSlots u32
+  MemBlock fieldListIndex;  // nFieldListSlots FieldListIndexEntry
+  MemBlock fieldMapIndex;   // nFieldMapSlots FieldMapIndexEntry
   TableHeader header{};
   DataFile file;
-  MemBlock charMapIndex;      // nCharMapSlots u32
-  bool bOpen = false;         // false after close: every operation gives 17
-  bool bUnusable = false;     // a close or reopen failed; the run must not use it
+  MemBlock charMapIndex;   // nCharMapSlots u32
+  bool bOpen = false;      // false after close: every operation gives 17
+  bool bUnusable = false;  // a close or reopen failed; the run must not use it
 };
 
 // Creates an empty table file (15048 bytes) and closes it again. 0, or the

@@ -22,9 +22,7 @@ inline size_t CharLen(const char* p) {
   return 1;
 }
 
-inline int FoldAscii(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
-}
+inline int FoldAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
 
 // True when the single-byte character c is one of delims.
 inline bool IsDelim(char c, const char* delims) {
@@ -72,7 +70,9 @@ const char* TxtFindSubstring(const char* s, const char* pat) {
 
 int TxtCompareN(const char* a, const char* b, size_t n) { return CompareChars(a, b, n, false); }
 
-int TxtCompareNoCaseN(const char* a, const char* b, size_t n) { return CompareChars(a, b, n, true); }
+int TxtCompareNoCaseN(const char* a, const char* b, size_t n) {
+  return CompareChars(a, b, n, true);
+}
 
 const char* TxtFindChar(const char* s, int c) {
   char ch = static_cast<char>(c);

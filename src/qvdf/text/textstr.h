@@ -11,7 +11,6 @@
 
 #include "qvutil/wordscan.h"
 
-
 // First occurrence of pat in s, or null.
 const char* TxtFindSubstring(const char* s, const char* pat);
 // Sign of comparing at most n bytes.
@@ -134,5 +133,7 @@ inline size_t TxtSpanN(const char* s, size_t n, char delim) {
   return i < n && static_cast<unsigned char>(s[i]) >= 0x80 ? TxtSpanFrom(s, n, i, delim) : i;
 }
 
-inline int32_t ParseDecimal(std::string_view s) { return textstr_inline::Decimal(s.data(), s.size()); }
+inline int32_t ParseDecimal(std::string_view s) {
+  return textstr_inline::Decimal(s.data(), s.size());
+}
 inline int32_t ParseHex(std::string_view s) { return textstr_inline::Hex(s.data(), s.size()); }

@@ -28,7 +28,8 @@ const char kLeadCaret[] = "\x81^";
 // Bytes drawn mostly from those the scans stop at or step over: the
 // delimiters, NUL, lead bytes of code page 932 and high bytes that are not.
 std::string RandomBytes(std::mt19937& rng, size_t n) {
-  static const unsigned char kPick[] = {'a', 'Z', ',', ',', '\r', '=', ' ', 0x81, 0x9F, 0xE0, 0x80, 0xFF, 0x00};
+  static const unsigned char kPick[] = {'a',  'Z',  ',',  ',',  '\r', '=', ' ',
+                                        0x81, 0x9F, 0xE0, 0x80, 0xFF, 0x00};
   std::string s(n, '\0');
   for (char& c : s) c = static_cast<char>(kPick[rng() % sizeof kPick]);
   return s;
@@ -89,7 +90,10 @@ TEST(ParseDecimalTest, MeasuredTextEndsAtItsLength) {
   EXPECT_EQ(ParseDecimal(std::string_view(digits, 0)), 0);
   EXPECT_EQ(ParseDecimal(std::string_view(" -42,7", 4)), -42);
   EXPECT_EQ(ParseDecimal(std::string_view("2 ,", 2)), 4);  // the blank folds in
-  EXPECT_EQ(ParseDecimal(std::string_view("12\0" "34", 5)), 12);  // a NUL ends it
+  EXPECT_EQ(ParseDecimal(std::string_view("12\0"
+                                          "34",
+                                          5)),
+            12);  // a NUL ends it
   EXPECT_EQ(ParseDecimal(std::string_view("4294967297,", 10)), 1);
   EXPECT_EQ(ParseHex(std::string_view("0x1f", 1)), 0);
   EXPECT_EQ(ParseHex(std::string_view("0x1f", 2)), 0);  // the prefix alone
@@ -100,7 +104,9 @@ TEST(ParseDecimalTest, MeasuredTextEndsAtItsLength) {
   // case, punctuation, and bytes from 0x80 taken as negative.
   EXPECT_EQ(ParseHex("Gz"), 16 * 16 + 35);
   EXPECT_EQ(ParseHex("1:"), 16 + (58 - 87));
-  EXPECT_EQ(ParseHex("\xFF" "0"), (-1 - 87) * 16);
+  EXPECT_EQ(ParseHex("\xFF"
+                     "0"),
+            (-1 - 87) * 16);
   EXPECT_EQ(ParseHex("0XdeadBEEF"), static_cast<int32_t>(0xDEADBEEFu));
 }
 
@@ -294,8 +300,18 @@ TEST_F(DoubleByteTest, NeverSplitsACharacter) {
 
   // Upper-case letters inside a double-byte character are not folded, and a
   // character that does not fit within n is not compared.
-  EXPECT_NE(TxtCompareNoCaseN("\x81" "A", "\x81" "a", 2), 0);
-  EXPECT_EQ(TxtCompareN("x\x81" "A", "x\x81" "B", 2), 0);
+  EXPECT_NE(TxtCompareNoCaseN("\x81"
+                              "A",
+                              "\x81"
+                              "a",
+                              2),
+            0);
+  EXPECT_EQ(TxtCompareN("x\x81"
+                        "A",
+                        "x\x81"
+                        "B",
+                        2),
+            0);
 
   // White space after a lead byte is a trail byte, not white space.
   char t[] = " \x81 x";

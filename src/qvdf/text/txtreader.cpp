@@ -95,7 +95,8 @@ struct Block {
 const Block kBlocks[] = {
     {"SYSTEM", "***ERROR: Expected TYPE=SYSTEM record", "***ERROR: Expected system COUNT record",
      "Number of system records: ", "QVTBUGetText3System", QVTBUGetText3System},
-    {"FIELDS", "***ERROR: Expected TYPE=FIELDS record", "***ERROR: Expected field list COUNT record",
+    {"FIELDS", "***ERROR: Expected TYPE=FIELDS record",
+     "***ERROR: Expected field list COUNT record",
      "Number of Field list records: ", "QVTBUGetText3FieldList", QVTBUGetText3FieldList},
     {"MAPS", "***ERROR: Expected TYPE=MAPS record", "***ERROR: Expected field map COUNT record",
      "Number of field map records: ", "QVTBUGetText3FieldMap", QVTBUGetText3FieldMap},
@@ -161,7 +162,8 @@ int ReadTxtTable(TableDb* db, ValueSource& getter, MessageFn msg) {
     n = static_cast<int16_t>(ParseDecimal(v.c_str()));
   }
   Send(msg, kLevelStep, "Number of character map records: " + Num(n));
-  status = static_cast<int16_t>(ReadGroups(db, getter, msg, n, "QVTBUGetText3CharMap", QVTBUGetText3CharMap));
+  status = static_cast<int16_t>(
+      ReadGroups(db, getter, msg, n, "QVTBUGetText3CharMap", QVTBUGetText3CharMap));
   if (status != 0) return Abort(msg, status);
 
   if (getter.state.version < 4) return 0;

@@ -18,7 +18,6 @@ namespace {
 
 constexpr int kMaxFields = 32767;
 
-
 // The stored list's section ID, or -1 when it cannot be read.
 int StoredSectionId(TableDb* db, int id) {
   int size = GetFieldListSize(db, id);
@@ -101,13 +100,15 @@ int QVTBUGetText3FieldList(TableDb* db, ValueSource& getter, MessageFn msg) {
       return Fail(msg, "***ERROR: code -1 duplicate field list index " + Num(id));
     int c = DeleteFieldList(db, id);
     if (c != 0) {
-      Send(msg, kLevelError, "***ERROR: code " + Num(c) + " deleting old field list record" + Num(app));
+      Send(msg, kLevelError,
+           "***ERROR: code " + Num(c) + " deleting old field list record" + Num(app));
       return c;
     }
   }
   if (MessageWanted(msg, kLevelProgress)) {
     (Msg("   Add Field LIST ") << id << ": " << rec->szName).Send(msg, kLevelProgress);
-    if (st.version >= 3 && secId == 0) (Msg("Missing section ID for field list ") << id).Send(msg, kLevelProgress);
+    if (st.version >= 3 && secId == 0)
+      (Msg("Missing section ID for field list ") << id).Send(msg, kLevelProgress);
   }
   int c = AddFieldList(db, id, rec);
   if (c == 0) c = MarkFieldList(db, id);
@@ -146,7 +147,8 @@ int QVTBUGetText3Field(int j, FieldRecord* f, ValueSource& getter, MessageFn msg
 
   TxtReaderState& st = getter.state;
   const int16_t item = static_cast<int16_t>(ParseDecimal(sf.Next()));
-  if (item != 1 && item != TxtReaderState::lastItem + 1) return Fail(msg, "***ERROR: Item number out of sequence");
+  if (item != 1 && item != TxtReaderState::lastItem + 1)
+    return Fail(msg, "***ERROR: Item number out of sequence");
   TxtReaderState::lastItem = item;
   f->nItem = item;
 

@@ -11,10 +11,10 @@
 #include <string_view>
 
 #include "qvdf/text/getvalue.h"
-#include "qvutil/fileio.h"
 #include "qvdf/text/textstr.h"
-#include "qvutil/types.h"
+#include "qvutil/fileio.h"
 #include "qvutil/status.h"
+#include "qvutil/types.h"
 
 namespace txtread {
 
@@ -75,7 +75,8 @@ class Msg {
 
 // Fetches a required key: 0 with the value in buf; -1 when it is absent,
 // after "***ERROR: Expected " + what + " record", or when the getter failed.
-int Require(ValueSource& getter, const char* key, const char* what, ValueBuffer* buf, MessageFn msg);
+int Require(ValueSource& getter, const char* key, const char* what, ValueBuffer* buf,
+            MessageFn msg);
 
 // Walks the comma-separated subfields of a value (which holds no NUL),
 // handing each out as a view into it. The separators are found 64 bytes at
@@ -113,10 +114,10 @@ class Subfields {
   const char* p_;
   size_t n_;
   size_t start_ = 0;
-  size_t end_ = 0;         // where the last subfield ended: a separator or n_
-  size_t win_ = 0;         // first byte of the window mask_ covers
-  uint64_t mask_ = 0;      // separators in the window not yet handed out
-  bool trail_ = false;     // the window starts with the trail byte of a character
+  size_t end_ = 0;      // where the last subfield ended: a separator or n_
+  size_t win_ = 0;      // first byte of the window mask_ covers
+  uint64_t mask_ = 0;   // separators in the window not yet handed out
+  bool trail_ = false;  // the window starts with the trail byte of a character
   bool started_ = false;
 };
 

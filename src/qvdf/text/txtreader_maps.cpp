@@ -26,10 +26,12 @@ int ReadEndpoint(TableDb* db, const char* value, const char* which, Endpoint* e,
   char* save = nullptr;
   const char* t = TxtTokenize(copy.data(), ",", &save);
   e->system = ParseDecimal(t ? t : "");
-  if (!SystemExists(db, e->system)) return Fail(msg, std::string("***ERROR: Invalid ") + which + " system ID");
+  if (!SystemExists(db, e->system))
+    return Fail(msg, std::string("***ERROR: Invalid ") + which + " system ID");
   t = TxtTokenize(nullptr, ",", &save);
   e->list = ParseDecimal(t ? t : "");
-  if (!FieldListExists(db, e->list)) return Fail(msg, std::string("***ERROR: Invalid ") + which + " field list ID");
+  if (!FieldListExists(db, e->list))
+    return Fail(msg, std::string("***ERROR: Invalid ") + which + " field list ID");
   t = TxtTokenize(nullptr, "", &save);
   e->section = ParseDecimal(t ? t : "");
   return 0;
@@ -148,8 +150,10 @@ int QVTBUGetText3FieldMap(TableDb* db, ValueSource& getter, MessageFn msg) {
   ConfigRecord cfg{};
   cfg.nConfigID = static_cast<uint16_t>(id);
   cfg.nSecType = static_cast<uint16_t>(secType);
-  cfg.dwSource = (static_cast<uint32_t>(src.system) << 16) | (static_cast<uint32_t>(src.section) & 0xFFFF);
-  cfg.dwTarget = (static_cast<uint32_t>(dst.system) << 16) | (static_cast<uint32_t>(dst.section) & 0xFFFF);
+  cfg.dwSource =
+      (static_cast<uint32_t>(src.system) << 16) | (static_cast<uint32_t>(src.section) & 0xFFFF);
+  cfg.dwTarget =
+      (static_cast<uint32_t>(dst.system) << 16) | (static_cast<uint32_t>(dst.section) & 0xFFFF);
   cfg.nMapID = static_cast<uint16_t>(id);
   cfg.nAux1 = -1;
   cfg.nAux2 = 130;
@@ -157,7 +161,8 @@ int QVTBUGetText3FieldMap(TableDb* db, ValueSource& getter, MessageFn msg) {
   if (FieldMapExists(db, id)) {
     int c = DeleteFieldMap(db, id);
     if (c != 0) {
-      Send(msg, kLevelError, "***ERROR: code " + Num(c) + " deleting old field map record" + Num(id));
+      Send(msg, kLevelError,
+           "***ERROR: code " + Num(c) + " deleting old field map record" + Num(id));
       return c;
     }
   }
@@ -194,7 +199,8 @@ int QVTBUGetText3CharMap(TableDb* db, ValueSource& getter, MessageFn msg) {
   if (s.empty()) return Fail(msg, "***ERROR: Missing CharMap character count");
   // The count is stored in 16 bits and sizes the buffer: both must hold it.
   const int32_t nChars = ParseDecimal(s);
-  if (nChars < 256 || nChars > 0xFFFF) return Fail(msg, "***ERROR: Invalid CharMap character count");
+  if (nChars < 256 || nChars > 0xFFFF)
+    return Fail(msg, "***ERROR: Invalid CharMap character count");
 
   MemBlock block;
   const size_t size = static_cast<size_t>(nChars) + 69;
@@ -223,7 +229,8 @@ int QVTBUGetText3CharMap(TableDb* db, ValueSource& getter, MessageFn msg) {
   if (CharMapExists(db, id)) {
     int c = DeleteCharMap(db, id);
     if (c != 0) {
-      Send(msg, kLevelError, "***ERROR: code " + Num(c) + " deleting old CharMap record " + Num(id));
+      Send(msg, kLevelError,
+           "***ERROR: code " + Num(c) + " deleting old CharMap record " + Num(id));
       return c;
     }
   }

@@ -16,7 +16,9 @@ namespace {
 // Buffer of a system record before and after its sections are known. The
 // store takes records below 32768 bytes.
 constexpr size_t kSystemBufferSize = 1536;
-constexpr size_t SystemBufferSize(int nSections) { return kSystemBufferSize + kSectionSize * static_cast<size_t>(nSections); }
+constexpr size_t SystemBufferSize(int nSections) {
+  return kSystemBufferSize + kSectionSize * static_cast<size_t>(nSections);
+}
 
 const char kNoSystemMemory[] = "***ERROR: Insufficient memory to hold SYSTEM record";
 
@@ -103,9 +105,9 @@ int ReadSystemEx1(std::string_view value, SystemRecord* r, MessageFn msg) {
 }
 
 int ReadSystemEx2(std::string_view value, SystemRecord* r, MessageFn msg) {
-  static const char* const kMissing[5] = {
-      "***ERROR: Missing nIDofSavedCopy", "***ERROR: Missing nTBD1", "***ERROR: Missing nTBD2",
-      "***ERROR: Missing nTBD3", "***ERROR: Missing nTBD4"};
+  static const char* const kMissing[5] = {"***ERROR: Missing nIDofSavedCopy",
+                                          "***ERROR: Missing nTBD1", "***ERROR: Missing nTBD2",
+                                          "***ERROR: Missing nTBD3", "***ERROR: Missing nTBD4"};
   Subfields sf(value);
   int32_t n[5];
   for (int k = 0; k < 5; ++k) {

@@ -6,7 +6,6 @@
 #include <new>
 #include <vector>
 
-
 #include "platform/platform.h"
 #include "qvdf/text/textstr.h"
 #include "qvdf/text/txtreader_internal.h"
@@ -51,10 +50,12 @@ Fetch FetchValue(ValueSource& getter, const char* key, ValueBuffer* buf, Message
   return Fetch::kFailed;
 }
 
-int Require(ValueSource& getter, const char* key, const char* what, ValueBuffer* buf, MessageFn msg) {
+int Require(ValueSource& getter, const char* key, const char* what, ValueBuffer* buf,
+            MessageFn msg) {
   Fetch got = FetchValue(getter, key, buf, msg);
   if (got == Fetch::kFailed) return kFailed;
-  if (got == Fetch::kAbsent) return Fail(msg, std::string("***ERROR: Expected ") + what + " record");
+  if (got == Fetch::kAbsent)
+    return Fail(msg, std::string("***ERROR: Expected ") + what + " record");
   return 0;
 }
 
@@ -169,7 +170,8 @@ bool CopyTextToZeroed(char* field, size_t cap, std::string_view text) {
 
 void CopyTextChecked(char* field, size_t cap, std::string_view text, const char* what,
                      MessageFn msg) {
-  if (CopyText(field, cap, text)) Send(msg, kLevelWarning, std::string("***WARNING: ") + what + " truncated");
+  if (CopyText(field, cap, text))
+    Send(msg, kLevelWarning, std::string("***WARNING: ") + what + " truncated");
 }
 
 std::unique_ptr<char[]> ZeroedBuffer(size_t n) {

@@ -11,9 +11,9 @@
 
 #include "qvdf/store/store.h"
 #include "qvdf/text/txtwriter_impl.h"
-#include "qvutil/wordscan.h"
 #include "qvutil/options.h"
 #include "qvutil/status.h"
+#include "qvutil/wordscan.h"
 
 namespace txtw {
 namespace {
@@ -56,7 +56,8 @@ struct SmallNumbers {
   constexpr SmallNumbers() {
     for (int u = 0; u < 1000; ++u) {
       int len = u < 10 ? 1 : u < 100 ? 2 : 3;
-      for (int k = len - 1, x = u; k >= 0; --k, x /= 10) text[u][k] = static_cast<char>('0' + x % 10);
+      for (int k = len - 1, x = u; k >= 0; --k, x /= 10)
+        text[u][k] = static_cast<char>('0' + x % 10);
       text[u][3] = static_cast<char>(len);
     }
   }
@@ -78,8 +79,8 @@ char* PutInt(char* d, int64_t v) {
   auto w = static_cast<uint32_t>(u);
   // Digits from the bit length: 1233 / 4096 is just above log10(2), so t
   // is the count or one too many, which the power of ten settles.
-  static constexpr uint32_t kPow10[] = {1, 10, 100, 1000, 10000, 100000, 1000000,
-                                        10000000, 100000000, 1000000000};
+  static constexpr uint32_t kPow10[] = {1,      10,      100,      1000,      10000,
+                                        100000, 1000000, 10000000, 100000000, 1000000000};
   const unsigned t = ((32u - static_cast<unsigned>(__builtin_clz(w))) * 1233u) >> 12;
   const size_t digits = t + 1 - (w < kPow10[t] ? 1 : 0);
   char* p = d + digits;
@@ -97,8 +98,6 @@ char* PutInt(char* d, int64_t v) {
 }
 
 char* PutHex(char* d, uint32_t v) { return std::to_chars(d, d + 8, v, 16).ptr; }
-
-
 
 void Writer::WarnLongLine() {
   if (!msg) return;
@@ -235,8 +234,7 @@ using namespace txtw;
 TxtOutput::TxtOutput() : w_(std::make_unique<Writer>()) {}
 TxtOutput::~TxtOutput() = default;
 
-int OpenTxtOutput(TxtOutput* out, int version, const char* name, const char* path,
-                  MessageFn msg) {
+int OpenTxtOutput(TxtOutput* out, int version, const char* name, const char* path, MessageFn msg) {
   Writer& s = out->writer();
   s.msg = msg;
   if (!s.Open(path ? path : name)) {

@@ -29,8 +29,7 @@ class TxtOutput {
 // Opens the output `name` (written to `path`, or to name when path is null;
 // the file's first line and the messages name it `name`). 0, or 9 when the
 // file cannot be created ("Unable to open file name").
-int OpenTxtOutput(TxtOutput* out, int version, const char* name, const char* path,
-                  MessageFn msg);
+int OpenTxtOutput(TxtOutput* out, int version, const char* name, const char* path, MessageFn msg);
 // 0, or the code of the first failure.
 int WriteTxtTable(TableDb* db, TxtOutput* out, MessageFn msg);
 // 0, or 6 when a write or the close failed ("Error writing ").

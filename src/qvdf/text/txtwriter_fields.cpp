@@ -53,14 +53,14 @@ void CheckIndex(Writer& w, TableDb* db, int key, const FieldListRecord& r, int l
   uint16_t app = GetFieldListApp(db, key);
   if (r.nAppID != app) {
     w.Note(kLevelWarning,
-         "## WARNING -- field list appID = " + std::to_string(static_cast<int16_t>(r.nAppID)) +
-             " field index appID = " + std::to_string(static_cast<int16_t>(app)) + rec);
+           "## WARNING -- field list appID = " + std::to_string(static_cast<int16_t>(r.nAppID)) +
+               " field index appID = " + std::to_string(static_cast<int16_t>(app)) + rec);
   }
   uint16_t type = GetFieldListSecType(db, key);
   if (r.nSecType != type) {
     w.Note(kLevelWarning,
-         "## WARNING -- field sectionID = " + std::to_string(static_cast<int16_t>(r.nSecType)) +
-             " index sectionID = " + std::to_string(static_cast<int16_t>(type)) + rec);
+           "## WARNING -- field sectionID = " + std::to_string(static_cast<int16_t>(r.nSecType)) +
+               " index sectionID = " + std::to_string(static_cast<int16_t>(type)) + rec);
   }
   if (FieldListChecksum(&r, len) != static_cast<uint16_t>(GetFieldListChecksum(db, key)))
     w.Note(kLevelError, "## WARNING -- checksums do not match, field list" + rec);

@@ -47,12 +47,13 @@ void AddEnd(Writer& w, uint32_t end, int16_t list) {
   w.Emit();
 }
 
-void WriteMap(Writer& w, TableDb* db, int key, const ConfigRecord& cfg, const FieldMapRecord& rec, int len) {
+void WriteMap(Writer& w, TableDb* db, int key, const ConfigRecord& cfg, const FieldMapRecord& rec,
+              int len) {
   w.Separator();
   if (key != cfg.nConfigID || key != cfg.nMapID) {
     w.Note(kLevelError, "## Warning -- Map Key= " + std::to_string(key) +
-                          " MapID= " + std::to_string(static_cast<int16_t>(cfg.nMapID)) +
-                          " ConfigID= " + std::to_string(static_cast<int16_t>(cfg.nConfigID)));
+                            " MapID= " + std::to_string(static_cast<int16_t>(cfg.nMapID)) +
+                            " ConfigID= " + std::to_string(static_cast<int16_t>(cfg.nConfigID)));
   }
   Names src = Lookup(w, cfg.dwSource >> 16, cfg.dwSource & 0xFFFF);
   if (!src.found) w.Note(kLevelWarning, "## Warning -- Unspecified Source Section detected");

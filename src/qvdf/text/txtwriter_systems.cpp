@@ -160,7 +160,7 @@ int WriteSystems(TableDb* db, Writer& w) {
 
     if (rec->nSystemID != key) {
       w.Note(kLevelError, "## WARNING -- system ID for key " + std::to_string(key) + " is " +
-                            std::to_string(static_cast<int16_t>(rec->nSystemID)));
+                              std::to_string(static_cast<int16_t>(rec->nSystemID)));
     }
     w.Separator();
     WriteSystemLines(w, *rec);
