@@ -190,8 +190,11 @@ int CompactWhenWasteful(const char* tablePath, TableDb* db) {
   const uint64_t data = uint64_t{db->file.dwEndOfData} - sizeof(FileHeader);
   const uint64_t wasted = h.dwWastedBytes;
   // Half the live size: the next input may add a whole table of waste
-  // before the next look, and the copy needs room of its own.
-  if (wasted <= (data - wasted) / 2) return kOk;
+  // before the next look, and the copy needs room of its own. Below the
+  // floor a copy costs more than the space it gives back (a merge of many
+  // small tables would otherwise copy after every input).
+  constexpr uint64_t kWasteFloor = uint64_t{8} << 20;
+  if (wasted <= kWasteFloor || wasted <= (data - wasted) / 2) return kOk;
 
   platform::Env* env = platform::Env::Get();
   platform::PathParts parts = env->SplitPath(tablePath);

@@ -19,7 +19,7 @@ int WriteItb(const char* tablePath, TableDb* db, const char* outName, const char
 // waste. 0; an open or create code; 4 not a table; 6; 12.
 int CompactCopy(const char* srcPath, const char* dstPath);
 // Space is never reused within a table, so a long merge piles up dead
-// blocks: when they pass half the live ones, the open working table is
+// blocks: when they pass both 8 MiB and half the live ones, the open working table is
 // closed, copied without waste beside itself, replaced by the copy and
 // reopened. Its contents are the same, and it never takes more than about
 // three times its live size. 0 (also when nothing needed doing, or the
