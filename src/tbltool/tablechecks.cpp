@@ -1,0 +1,539 @@
+// The record checks. Every record is read once through the record
+// operations; the few facts a later check needs of an earlier kind (field
+// counts of lists, which systems and charmaps exist) are kept small.
+#include "tbltool/tablechecks.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "platform/platform.h"
+#include "qvdf/store/store.h"
+#include "tbltool/fields.h"
+#include "tbltool/tables.h"
+
+namespace tbltool {
+
+namespace {
+
+std::string N(long long v) { return std::to_string(v); }
+std::string Quote(std::string_view s) { return "\"" + std::string(s) + "\""; }
+std::string Hex(uint32_t v) {
+  char b[16];
+  std::snprintf(b, sizeof b, "0x%x", v);
+  return b;
+}
+
+class Sink {
+ public:
+  Sink(const Placer& p, std::vector<Finding>* out) : p_(p), out_(out) {}
+  void Add(Severity s, RecKind kind, int id, int sub, std::string text) {
+    Finding f;
+    f.severity = s;
+    f.text = std::move(text);
+    p_.Place(&f, kind, id, sub);
+    out_->push_back(std::move(f));
+  }
+  void Error(RecKind k, int id, int sub, std::string t) { Add(Severity::kError, k, id, sub, std::move(t)); }
+  void Warn(RecKind k, int id, int sub, std::string t) { Add(Severity::kWarning, k, id, sub, std::move(t)); }
+
+ private:
+  const Placer& p_;
+  std::vector<Finding>* out_;
+};
+
+// How a text travels in the text form: as a subfield of a line, perhaps in
+// double quotes that the reader takes off, or as a whole value.
+enum class Carry { kSubfield, kQuoted, kFieldName, kWholeValue };
+
+// The bytes a text check looks at; everything else passes unseen.
+enum : uint8_t { kLineEnd = 1, kComma = 2, kCaret = 4, kQuote = 8, kKeyStart = 16 };
+struct ByteClasses {
+  uint8_t of[256] = {};
+  constexpr ByteClasses() {
+    of[static_cast<uint8_t>('\r')] = of[static_cast<uint8_t>('\n')] = kLineEnd;
+    of[static_cast<uint8_t>(',')] = kComma;
+    of[static_cast<uint8_t>('^')] = kCaret;
+    of[static_cast<uint8_t>('"')] = kQuote;
+    of[static_cast<uint8_t>('L')] = kKeyStart;
+  }
+};
+constexpr ByteClasses kClasses;
+
+// The text of a field up to its NUL, and the classes of the bytes in it.
+// Sixteen bytes at a time where the field has them: a table holds a few
+// texts per field and a hundred thousand fields.
+std::string_view ScanText(const void* rec, const FieldDesc& f, uint8_t* classes) {
+  const unsigned char* p = static_cast<const unsigned char*>(rec) + f.offset;
+  uint8_t m = 0;
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'), comma = _mm_set1_epi8(',');
+  const __m128i caret = _mm_set1_epi8('^'), quote = _mm_set1_epi8('"'), ell = _mm_set1_epi8('L');
+  for (; i + 16 <= f.size; i += 16) {
+    __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    unsigned nul = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(w, zero)));
+    __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(w, cr), _mm_cmpeq_epi8(w, lf)),
+                               _mm_or_si128(_mm_cmpeq_epi8(w, comma), _mm_cmpeq_epi8(w, caret)));
+    hit = _mm_or_si128(hit, _mm_or_si128(_mm_cmpeq_epi8(w, quote), _mm_cmpeq_epi8(w, ell)));
+    unsigned special = static_cast<unsigned>(_mm_movemask_epi8(hit));
+    size_t n = nul ? static_cast<size_t>(__builtin_ctz(nul)) : 16;
+    if (n < 16) special &= (1u << n) - 1;
+    // Only the few texts that hold such a byte are looked at byte by byte.
+    for (; special; special &= special - 1) m |= kClasses.of[p[i + static_cast<size_t>(__builtin_ctz(special))]];
+    if (n < 16) {
+      *classes = m;
+      return std::string_view(reinterpret_cast<const char*>(p), i + n);
+    }
+  }
+#endif
+  for (; i < f.size && p[i] != 0; ++i) m |= kClasses.of[p[i]];
+  *classes = m;
+  return std::string_view(reinterpret_cast<const char*>(p), i);
+}
+
+// What the text form, or the split pair, cannot carry of one text, given
+// the classes of its bytes.
+void CheckText(Sink& sink, RecKind kind, int id, int sub, const char* what, std::string_view t,
+               uint8_t classes, Carry carry) {
+  if (classes == 0 || classes == kKeyStart) {
+    if (classes == 0 || carry == Carry::kSubfield || carry == Carry::kWholeValue ||
+        t.find("LOCALIZED_") == std::string_view::npos)
+      return;
+  }
+  const std::string w = what;
+  if (classes & kLineEnd) {
+    sink.Error(kind, id, sub, w + " holds a line end, which the text form cannot carry");
+    return;
+  }
+  if (carry == Carry::kWholeValue) return;
+  if (carry == Carry::kFieldName) {
+    if (classes & kCaret)
+      sink.Error(kind, id, sub, w + " " + Quote(t) + " holds \"^\", which the text form reads back as \",\"");
+  } else if (classes & kComma) {
+    sink.Error(kind, id, sub, w + " " + Quote(t) + " holds a comma, which the text form cannot carry");
+  }
+  if (carry == Carry::kSubfield) return;
+  if (!t.empty() && t[0] == '"')
+    sink.Error(kind, id, sub, w + " " + Quote(t) + " begins with a double quote, which the text reader takes off");
+  else if (classes & kQuote)
+    sink.Warn(kind, id, sub, w + " " + Quote(t) + " holds a double quote; the split pair leaves it untranslated");
+  if ((classes & kKeyStart) && t.find("LOCALIZED_") != std::string_view::npos)
+    sink.Error(kind, id, sub, w + " " + Quote(t) + " holds \"LOCALIZED_\", which the split pair takes for a key");
+}
+
+void CheckText(Sink& sink, RecKind kind, int id, int sub, const char* what, std::string_view t, Carry carry) {
+  uint8_t m = 0;
+  for (char c : t) m |= kClasses.of[static_cast<uint8_t>(c)];
+  CheckText(sink, kind, id, sub, what, t, m, carry);
+}
+
+// The text fields of a record other than its names, which travel as plain
+// subfields.
+struct OtherTexts {
+  const FieldDesc* f[16];
+  int n = 0;
+  OtherTexts(const RecordDesc& d, std::initializer_list<const char*> skip) {
+    for (size_t i = 0; i < d.count && n < 16; ++i) {
+      if (d.fields[i].kind != FieldKind::kText) continue;
+      bool skipped = false;
+      for (const char* s : skip) skipped = skipped || std::string_view(s) == d.fields[i].name;
+      if (!skipped) f[n++] = &d.fields[i];
+    }
+  }
+  void Check(Sink& sink, RecKind kind, int id, int sub, const void* rec) const {
+    for (int i = 0; i < n; ++i) {
+      uint8_t m;
+      std::string_view t = ScanText(rec, *f[i], &m);
+      if (m & (kLineEnd | kComma)) CheckText(sink, kind, id, sub, f[i]->name, t, m, Carry::kSubfield);
+    }
+  }
+};
+
+struct ListFacts {
+  uint16_t app;
+  uint16_t section;
+  uint16_t type;
+  int fields;
+};
+
+// The split pair's key of a field: "LOCALIZED_<system>_<type>_<section>_"
+// + label + item + "_FLD_NAME", upper case, every other character "_".
+// Hashed as it is made: a table has a key for each of its fields, and only
+// a clash needs the key itself.
+class FieldKeys {
+ public:
+  FieldKeys() : env_(platform::Env::Get()) {
+    for (int c = 0; c < 256; ++c) {
+      char m = '_';
+      if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || c == '_') m = static_cast<char>(c);
+      if (c >= 'a' && c <= 'z') m = static_cast<char>(c - 'a' + 'A');
+      map_[c] = m;
+    }
+  }
+  // The mapped start of a list's keys.
+  void Start(const ListFacts& l, const char* type) {
+    prefix_.clear();
+    Add(&prefix_, "LOCALIZED_" + N(l.app) + "_" + type + "_" + N(l.section) + "_");
+    start_ = HashText(prefix_);
+  }
+  std::string Key(std::string_view label, int item) const {
+    std::string k = prefix_;
+    Add(&k, label);
+    Add(&k, N(item));
+    k += "_FLD_NAME";
+    return k;
+  }
+  // A hash of the key's mapped bytes after the list's prefix, mixed with
+  // the prefix's; the common "_FLD_NAME" at its end changes nothing.
+  uint64_t Hash(std::string_view label, int item) const {
+    char buf[96];
+    size_t n = 0;
+    for (size_t i = 0; i < label.size() && n < 80; ++i) {
+      unsigned char c = static_cast<unsigned char>(label[i]);
+      if (c >= 0x80 && i + 1 < label.size() && env_->IsLeadByte(c)) ++i;
+      buf[n++] = map_[c];
+    }
+    // Item numbers are digits, which map to themselves.
+    n = static_cast<size_t>(std::to_chars(buf + n, buf + sizeof buf - 8, item).ptr - buf);
+    // Zeros after the end let the last word be read whole.
+    std::memset(buf + n, 0, 8);
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ n ^ start_;
+    for (size_t i = 0; i < n; i += 8) {
+      uint64_t w;
+      std::memcpy(&w, buf + i, 8);
+      h = Mix(h ^ w);
+    }
+    return h;
+  }
+  // Eight bytes at a time, then the rest, with the length folded in.
+  static uint64_t HashText(std::string_view s) {
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ s.size();
+    size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+      uint64_t w;
+      std::memcpy(&w, s.data() + i, 8);
+      h = Mix(h ^ w);
+    }
+    uint64_t w = 0;
+    std::memcpy(&w, s.data() + i, s.size() - i);
+    return Mix(h ^ w ^ (uint64_t{0xFF} << 56));
+  }
+  static uint64_t Mix(uint64_t z) {
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+
+ private:
+  void Add(std::string* out, std::string_view s) const {
+    for (size_t i = 0; i < s.size(); ++i) {
+      unsigned char c = static_cast<unsigned char>(s[i]);
+      // A double-byte character becomes one "_".
+      if (c >= 0x80 && i + 1 < s.size() && env_->IsLeadByte(c)) ++i;
+      out->push_back(map_[c]);
+    }
+  }
+  platform::Env* env_;
+  char map_[256];
+  std::string prefix_;
+  uint64_t start_ = 0;
+};
+
+struct KeyUse {
+  uint64_t key;
+  uint64_t name;
+  int list;
+  int field;
+};
+
+const FieldDesc& Field(const RecordDesc& d, const char* name) { return *FindField(d, name); }
+
+class Checks {
+ public:
+  Checks(TableDb* db, const Placer& p, std::vector<Finding>* out, bool storeChecks)
+      : db_(db), sink_(p, out), storeChecks_(storeChecks) {}
+  void Run() {
+    Systems();
+    Lists();
+    Maps();
+    CharMaps();
+    Table();
+    Keys();
+  }
+
+ private:
+  void Systems();
+  void Lists();
+  void Maps();
+  void CharMaps();
+  void Table();
+  void Keys();
+  void Unreadable(RecKind k, int id, int rc) {
+    sink_.Error(k, id, -1, "the record cannot be read (code " + N(rc) + ")");
+  }
+
+  TableDb* db_;
+  Sink sink_;
+  bool storeChecks_;
+  std::map<int, ListFacts> lists_;
+  std::vector<KeyUse> keys_;
+  FieldKeys fieldKeys_;
+  RecordBuf rec_;
+};
+
+void Checks::Systems() {
+  static const FieldDesc& kName = Field(kSystemDesc, "szName");
+  static const FieldDesc& kTitle = Field(kSystemDesc, "szSectionTitle");
+  static const FieldDesc& kSecName = Field(kSectionDesc, "szName");
+  static const OtherTexts kOther(kSystemDesc, {"szName"});
+  static const OtherTexts kSecOther(kSectionDesc, {"szName"});
+  for (int id : SystemIds(db_)) {
+    if (int rc = ReadSystemRec(db_, id, &rec_)) {
+      Unreadable(RecKind::kSystem, id, rc);
+      continue;
+    }
+    const SystemRecord* s = rec_.as<SystemRecord>();
+    const std::string sys = "system " + N(id);
+    for (int16_t cm : {s->nCharMap1, s->nCharMap2})
+      if (cm != 0 && !CharMapExists(db_, cm))
+        sink_.Error(RecKind::kSystem, id, -1, sys + " uses charmap " + N(cm) + ", which is not in the table");
+    uint8_t m;
+    std::string_view name = ScanText(s, kName, &m);
+    if (name.empty())
+      sink_.Error(RecKind::kSystem, id, -1, sys + " has no name, which the text form requires");
+    else
+      CheckText(sink_, RecKind::kSystem, id, -1, "system name", name, m, Carry::kQuoted);
+    if (TextOf(s, kTitle).empty())
+      sink_.Error(RecKind::kSystem, id, -1, sys + " has no section title, which the text form requires");
+    kOther.Check(sink_, RecKind::kSystem, id, -1, s);
+
+    const int n = SectionCount(rec_);
+    const SectionRecord* secs = SystemSections(s);
+    std::map<int, int> seen;  // section ID -> index
+    for (int i = 0; i < n; ++i) {
+      const SectionRecord& sec = secs[i];
+      auto [it, added] = seen.emplace(sec.nSectionID, i);
+      if (!added)
+        sink_.Error(RecKind::kSection, id, i,
+                    "section ID " + N(sec.nSectionID) + " appears twice in " + sys + " (sections " +
+                        N(it->second + 1) + " and " + N(i + 1) + "); the split pair keys both alike");
+      std::string_view sname = ScanText(&sec, kSecName, &m);
+      if (sname.empty())
+        sink_.Warn(RecKind::kSection, id, i,
+                   "section " + N(sec.nSectionID) + " of " + sys +
+                       " has no name; the text form reads it back as \"MISSING\"");
+      else
+        CheckText(sink_, RecKind::kSection, id, i, "section name", sname, m, Carry::kQuoted);
+      kSecOther.Check(sink_, RecKind::kSection, id, i, &sec);
+      if (sec.cSecChar == ',')
+        sink_.Error(RecKind::kSection, id, i, "section character \",\" cannot be carried by the text form");
+    }
+  }
+}
+
+void Checks::Lists() {
+  static const FieldDesc& kListName = Field(kListDesc, "szName");
+  static const FieldDesc& kLabel = Field(kFieldDesc, "szLabel");
+  static const FieldDesc& kName = Field(kFieldDesc, "szName");
+  static const OtherTexts kOther(kFieldDesc, {"szName", "szLabel"});
+  const std::vector<int> ids = ListIds(db_);
+  size_t total = 0;
+  for (int id : ids) total += static_cast<size_t>(std::max(0, GetFieldListCount(db_, id)));
+  keys_.reserve(total);
+  for (int id : ids) {
+    if (int rc = ReadListRec(db_, id, &rec_)) {
+      Unreadable(RecKind::kList, id, rc);
+      continue;
+    }
+    const FieldListRecord* l = rec_.as<FieldListRecord>();
+    const int n = FieldCount(rec_);
+    ListFacts facts{l->nAppID, l->nSectionID, l->nSecType, n};
+    if (storeChecks_) {
+      // A binary table keeps copies of these in its index.
+      uint16_t sum = FieldListChecksum(rec_.bytes.data(), static_cast<int>(rec_.bytes.size()));
+      int stored = GetFieldListChecksum(db_, id);
+      if (stored != sum)
+        sink_.Error(RecKind::kList, id, -1,
+                    "checksum " + Hex(sum) + " does not match the index (" + Hex(static_cast<uint32_t>(stored)) + ")");
+      if (GetFieldListApp(db_, id) != l->nAppID || GetFieldListSecType(db_, id) != l->nSecType)
+        sink_.Error(RecKind::kList, id, -1,
+                    "the index says system " + N(GetFieldListApp(db_, id)) + ", section type " +
+                        N(GetFieldListSecType(db_, id)) + "; the record says " + N(l->nAppID) + ", " +
+                        N(l->nSecType));
+    }
+    lists_[id] = facts;
+    std::string_view lname = TextOf(l, kListName);
+    if (!SystemExists(db_, l->nAppID)) {
+      if (n == 0)
+        sink_.Error(RecKind::kList, id, -1,
+                    "alias " + Quote(lname) + " (field list " + N(id) + ") names system " + N(l->nAppID) +
+                        ", which is not in the table");
+      else
+        sink_.Error(RecKind::kList, id, -1,
+                    "field list " + N(id) + " belongs to system " + N(l->nAppID) + ", which is not in the table");
+    }
+    CheckText(sink_, RecKind::kList, id, -1, "field list name", lname, Carry::kWholeValue);
+
+    const FieldRecord* fields = ListFields(l);
+    const char* type = SectionTypeKeyName(l->nSecType);
+    if (type) fieldKeys_.Start(facts, type);
+    bool itemsReported = false;
+    for (int j = 0; j < n; ++j) {
+      const FieldRecord& f = fields[j];
+      if (f.nItem != j + 1 && !itemsReported) {
+        sink_.Error(RecKind::kField, id, j,
+                    "field " + N(j + 1) + " of field list " + N(id) + " has item number " + N(f.nItem) +
+                        "; the fields of a list are numbered 1, 2, 3, ...");
+        itemsReported = true;
+      }
+      uint8_t lm, nm;
+      std::string_view label = ScanText(&f, kLabel, &lm);
+      std::string_view name = ScanText(&f, kName, &nm);
+      if (label.empty())
+        sink_.Error(RecKind::kField, id, j, "field " + N(j + 1) + " has no label, which the text form requires");
+      else
+        CheckText(sink_, RecKind::kField, id, j, "field label", label, lm, Carry::kQuoted);
+      if (name.empty())
+        sink_.Error(RecKind::kField, id, j, "field " + N(j + 1) + " has no name, which the text form requires");
+      else
+        CheckText(sink_, RecKind::kField, id, j, "field name", name, nm, Carry::kFieldName);
+      kOther.Check(sink_, RecKind::kField, id, j, &f);
+      if ((f.cType & 0xFF) == ',' || (f.cType & 0xFF) == 0)
+        sink_.Error(RecKind::kField, id, j,
+                    "field " + N(j + 1) + " has a type the text form cannot carry (" + N(f.cType) + ")");
+      // Names the split passes by are never keyed.
+      if (type && !name.empty() && name[0] != '_' && !(label.size() > 0 && label[0] == '_'))
+        keys_.push_back({fieldKeys_.Hash(label, f.nItem), FieldKeys::HashText(name), id, j});
+    }
+  }
+}
+
+void Checks::Maps() {
+  ConfigRecord c;
+  bool own = false;
+  for (int id : MapIds(db_)) {
+    if (int rc = ReadMapRec(db_, id, &c, &rec_, &own)) {
+      Unreadable(RecKind::kMap, id, rc);
+      continue;
+    }
+    const std::string map = "field map " + N(id);
+    const int srcSys = static_cast<int>(c.dwSource >> 16), dstSys = static_cast<int>(c.dwTarget >> 16);
+    if (!SystemExists(db_, srcSys))
+      sink_.Error(RecKind::kMap, id, -1, map + " reads system " + N(srcSys) + ", which is not in the table");
+    if (!SystemExists(db_, dstSys))
+      sink_.Error(RecKind::kMap, id, -1, map + " writes system " + N(dstSys) + ", which is not in the table");
+    if (c.nMapID != id && own) {
+      sink_.Error(RecKind::kMap, id, -1,
+                  map + " shares the record of field map " + N(c.nMapID) + ", which is not in the table");
+      continue;
+    }
+    if (!own) continue;  // its record is checked with its own entry
+    const FieldMapRecord* m = rec_.as<FieldMapRecord>();
+    auto src = lists_.find(m->nSourceList);
+    auto dst = lists_.find(m->nTargetList);
+    if (src == lists_.end())
+      sink_.Error(RecKind::kMap, id, -1, map + ": its source list " + N(m->nSourceList) + " is not in the table");
+    if (dst == lists_.end())
+      sink_.Error(RecKind::kMap, id, -1, map + ": its target list " + N(m->nTargetList) + " is not in the table");
+    if (src != lists_.end() && src->second.app != srcSys)
+      sink_.Warn(RecKind::kMap, id, -1,
+                 map + ": source list " + N(m->nSourceList) + " belongs to system " + N(src->second.app) +
+                     ", not to the map's source system " + N(srcSys));
+    if (dst != lists_.end() && dst->second.app != dstSys)
+      sink_.Warn(RecKind::kMap, id, -1,
+                 map + ": target list " + N(m->nTargetList) + " belongs to system " + N(dst->second.app) +
+                     ", not to the map's target system " + N(dstSys));
+    const int entries = MapEntries(rec_);
+    if (src != lists_.end() && entries != src->second.fields)
+      sink_.Error(RecKind::kMap, id, -1,
+                  map + " holds " + N(entries) + " entries for the " + N(src->second.fields) +
+                      " fields of its source list " + N(m->nSourceList));
+    if (dst != lists_.end()) {
+      const int limit = dst->second.fields;
+      for (int e = 0; e < entries; ++e) {
+        int16_t v = GetMapEntry(m, e);
+        if (v >= limit || v < -1) {
+          sink_.Error(RecKind::kMap, id, -1,
+                      map + ": entry " + N(e + 1) + " maps to field " + N(v + 1) + ", past the end of target list " +
+                          N(m->nTargetList) + " (" + N(limit) + " fields)");
+          break;  // one is enough to find the map
+        }
+      }
+    }
+    static const FieldDesc& kMapName = Field(kMapDesc, "szName");
+    CheckText(sink_, RecKind::kMap, id, -1, "field map name", TextOf(m, kMapName), Carry::kWholeValue);
+  }
+}
+
+void Checks::CharMaps() {
+  for (int id : CharMapIds(db_)) {
+    if (int rc = ReadCharMapRec(db_, id, &rec_)) {
+      Unreadable(RecKind::kCharMap, id, rc);
+      continue;
+    }
+    std::string_view name = TextOf(rec_.bytes.data(), *FindField(kCharMapDesc, "szName"));
+    if (name.empty())
+      sink_.Error(RecKind::kCharMap, id, -1, "charmap " + N(id) + " has no name, which the text form requires");
+    CheckText(sink_, RecKind::kCharMap, id, -1, "charmap name", name, Carry::kSubfield);
+  }
+}
+
+void Checks::Table() {
+  int16_t main = GetMainSystem(db_);
+  if (main != 0 && !SystemExists(db_, main))
+    sink_.Warn(RecKind::kTable, 0, -1, "main system " + N(main) + " is not in the table");
+}
+
+void Checks::Keys() {
+  // The split writes fields in list order and the merge takes a key's first
+  // text, so a later field with the same key reads back the earlier name.
+  // An open-addressing table of the first use of each key: the fields come
+  // in list order already, and a table holds one key per field.
+  size_t cap = 16;
+  while (cap < 2 * keys_.size()) cap *= 2;
+  std::vector<int32_t> slot(cap, -1);
+  static const FieldDesc& kLabel = Field(kFieldDesc, "szLabel");
+  static const FieldDesc& kName = Field(kFieldDesc, "szName");
+  RecordBuf a, b;
+  for (size_t i = 0; i < keys_.size(); ++i) {
+    size_t at = keys_[i].key & (cap - 1);
+    while (slot[at] >= 0 && keys_[static_cast<size_t>(slot[at])].key != keys_[i].key) at = (at + 1) & (cap - 1);
+    if (slot[at] < 0) {
+      slot[at] = static_cast<int32_t>(i);
+      continue;
+    }
+    size_t head = static_cast<size_t>(slot[at]);
+    const KeyUse& first = keys_[head];
+    const KeyUse& later = keys_[i];
+    if (later.name == first.name) continue;
+    if (ReadListRec(db_, first.list, &a) || ReadListRec(db_, later.list, &b)) continue;
+    const FieldRecord& fa = ListFields(a.as<FieldListRecord>())[first.field];
+    const FieldRecord& fb = ListFields(b.as<FieldListRecord>())[later.field];
+    const ListFacts& facts = lists_[first.list];
+    fieldKeys_.Start(facts, SectionTypeKeyName(facts.type));
+    std::string key = fieldKeys_.Key(TextOf(&fa, kLabel), fa.nItem);
+    sink_.Warn(RecKind::kField, later.list, later.field,
+               "field " + N(later.field + 1) + " " + Quote(TextOf(&fb, kName)) + " of field list " +
+                   N(later.list) + " gets the split key " + key + " of field " + N(first.field + 1) +
+                   " of field list " + N(first.list) + "; the split pair reads it back as " +
+                   Quote(TextOf(&fa, kName)));
+  }
+}
+
+}  // namespace
+
+void CheckRecords(TableDb* db, const Placer& placer, std::vector<Finding>* out, bool storeChecks) {
+  Checks(db, placer, out, storeChecks).Run();
+}
+
+}  // namespace tbltool
