@@ -4,6 +4,7 @@
 #include "tbltool/bytes.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace tbltool {
 
@@ -33,6 +34,7 @@ void PutUtf8(std::string* out, char32_t c) {
 
 struct JsonForms {
   std::string form[256];
+  char len[256];
   bool plain[256];  // the byte stands for itself
   JsonForms() {
     for (int b = 0; b < 256; ++b) {
@@ -49,6 +51,7 @@ struct JsonForms {
       } else {
         PutUtf8(&form[b], c);
       }
+      len[b] = static_cast<char>(form[b].size());
     }
   }
 };
@@ -89,6 +92,20 @@ void AppendJsonText(std::string* out, std::string_view bytes) {
     run = i + 1;
   }
   out->append(bytes.data() + run, bytes.size() - run);
+}
+
+char* PutJsonText(char* dst, std::string_view bytes) {
+  const JsonForms& f = Forms();
+  for (char ch : bytes) {
+    unsigned char b = static_cast<unsigned char>(ch);
+    if (f.plain[b]) {
+      *dst++ = ch;
+    } else {
+      std::memcpy(dst, f.form[b].data(), static_cast<size_t>(f.len[b]));
+      dst += f.len[b];
+    }
+  }
+  return dst;
 }
 
 bool TextToBytes(std::string_view s, std::string* bytes, char32_t* bad) {

@@ -18,6 +18,9 @@ bool CharToByte(char32_t c, unsigned char* b);
 // Appends the bytes as a JSON string body (no quotes): each byte's
 // character in UTF-8, with '"', '\\' and the controls escaped.
 void AppendJsonText(std::string* out, std::string_view bytes);
+// The same into dst, which has room for 6 bytes per input byte; returns the
+// end of what it wrote.
+char* PutJsonText(char* dst, std::string_view bytes);
 // Turns UTF-8 text back into bytes. False with *bad set to the first
 // character that no byte has (or to 0xFFFFFFFF for text that is no UTF-8).
 bool TextToBytes(std::string_view utf8, std::string* bytes, char32_t* bad);

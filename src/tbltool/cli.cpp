@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tbltool/findings.h"
+#include "tbltool/source.h"
+
 #ifndef TBLTOOL_VERSION
 #define TBLTOOL_VERSION "0"
 #endif
@@ -91,6 +94,30 @@ int ParseCommandLine(const char* command, int argc, char** argv, unsigned allowe
     version = 0;
   }
   if (version != 0) return UsageError(command, "a version option must stand before a file name");
+  return 0;
+}
+
+int LoadReadable(const std::string& name, int version, LoadedTable* t) {
+  TableFile f;
+  if (!IdentifyFile(name, version, &f)) {
+    Complain(name + ": is no table form (.itb, .txt, .rc2, .fil, .itr)");
+    return kExitTrouble;
+  }
+  std::string error;
+  if (LoadTable(f, t, &error) != 0) {
+    Complain(name + ": " + error);
+    return kExitTrouble;
+  }
+  if (f.form == Form::Itb && !t->open) {
+    Complain(name + ": cannot be opened as a table (code " + std::to_string(t->openResult) +
+             "); 'tbltool check' tells why");
+    return kExitTrouble;
+  }
+  PrintReaderMessages(*t);
+  if (t->readResult != 0) {
+    Complain(name + ": the table cannot be read whole (code " + std::to_string(t->readResult) + ")");
+    return kExitTrouble;
+  }
   return 0;
 }
 

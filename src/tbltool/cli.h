@@ -44,6 +44,12 @@ int ShowVersion();
 // An error of the command, on stderr: "tbltool: text".
 void Complain(const std::string& text);
 
+// Reads the named table whole for a command that needs all of it: 0, or
+// kExitTrouble after saying on stderr why not (the reader's messages
+// compiler style). The reader's warnings go to stderr either way.
+class LoadedTable;
+int LoadReadable(const std::string& name, int version, LoadedTable* t);
+
 // The commands; each takes the arguments after its name.
 int RunCheck(int argc, char** argv);
 int RunInfo(int argc, char** argv);

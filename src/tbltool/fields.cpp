@@ -181,11 +181,28 @@ std::string_view TailOf(const void* rec, const FieldDesc& f) {
   return std::string_view(p, n);
 }
 
+namespace {
+// Eight bytes at a time: most reserved areas and text tails are all zero.
+bool ZeroBytes(const char* p, size_t n) {
+  uint64_t any = 0;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    any |= w;
+  }
+  for (; i < n; ++i) any |= static_cast<unsigned char>(p[i]);
+  return any == 0;
+}
+}  // namespace
+
 bool AllZero(const void* rec, const FieldDesc& f) {
-  const char* p = static_cast<const char*>(rec) + f.offset;
-  for (size_t i = 0; i < f.size; ++i)
-    if (p[i] != 0) return false;
-  return true;
+  return ZeroBytes(static_cast<const char*>(rec) + f.offset, f.size);
+}
+
+bool HasTail(const void* rec, const FieldDesc& f, size_t textLen) {
+  if (textLen + 1 >= f.size) return false;
+  return !ZeroBytes(static_cast<const char*>(rec) + f.offset + textLen + 1, f.size - textLen - 1);
 }
 
 bool SameField(const void* a, const void* b, const FieldDesc& f) {

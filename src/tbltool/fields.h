@@ -26,7 +26,7 @@ enum class FieldKind : uint8_t {
 };
 
 struct FieldDesc {
-  const char* name;
+  std::string_view name;
   uint16_t offset;
   uint16_t size;
   FieldKind kind;
@@ -58,6 +58,8 @@ std::string_view TextOf(const void* rec, const FieldDesc& f);
 // The bytes after a text's NUL, without the zeros at their end; empty when
 // the field has no more than its text.
 std::string_view TailOf(const void* rec, const FieldDesc& f);
+// True when the text field holds bytes after its NUL.
+bool HasTail(const void* rec, const FieldDesc& f, size_t textLen);
 // True when every byte of the field is zero.
 bool AllZero(const void* rec, const FieldDesc& f);
 // Element count of an array field.

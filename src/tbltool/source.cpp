@@ -698,21 +698,30 @@ int TempTable::Close() { return CloseTable(&db); }
 
 namespace {
 
-std::string g_writing;  // the output the messages below belong to
+// What the read and the write said; shown only when one of them fails, as
+// the text writer reports its counts at the level of an error.
+std::vector<std::string> g_said;
 
-void ToStderr(int level, const char* text) {
+void Remember(int level, const char* text) {
   if (level < kLevelWarning || !text) return;
   std::string_view t(text);
   while (!t.empty() && t.front() == '\n') t.remove_prefix(1);
-  std::fprintf(stderr, "tbltool: %s: %.*s\n", g_writing.c_str(), static_cast<int>(t.size()), t.data());
+  g_said.emplace_back(t);
 }
-bool StderrKeeps(int level) { return level >= kLevelWarning; }
+bool RememberKeeps(int level) { return level >= kLevelWarning; }
+
+int Said(const TableFile& out, int rc) {
+  if (rc != 0)
+    for (const std::string& m : g_said) std::fprintf(stderr, "tbltool: %s: %s\n", out.name.c_str(), m.c_str());
+  g_said.clear();
+  return rc;
+}
 
 }  // namespace
 
 int WriteTableAs(const std::string& itbPath, const TableFile& out, const std::string& rc2Suffix) {
-  g_writing = out.name;
-  DeclareMessageFilter(ToStderr, StderrKeeps);
+  DeclareMessageFilter(Remember, RememberKeeps);
+  g_said.clear();
   TempTable t;
   std::string error;
   if (int rc = t.Create(&error)) {
@@ -720,10 +729,10 @@ int WriteTableAs(const std::string& itbPath, const TableFile& out, const std::st
     return rc;
   }
   Rc2Carry carry{};
-  if (int rc = ReadTableFile(t.path().c_str(), &t.db, itbPath.c_str(), FileKind::ItbV4, ToStderr, 0, &carry))
-    return rc;
+  if (int rc = ReadTableFile(t.path().c_str(), &t.db, itbPath.c_str(), FileKind::ItbV4, Remember, 0, &carry))
+    return Said(out, rc);
   std::snprintf(carry.szSuffix, sizeof carry.szSuffix, "%s", rc2Suffix.c_str());
-  return WriteTableFile(t.path().c_str(), &t.db, out.name.c_str(), out.kind, ToStderr, 0, &carry);
+  return Said(out, WriteTableFile(t.path().c_str(), &t.db, out.name.c_str(), out.kind, Remember, 0, &carry));
 }
 
 }  // namespace tbltool

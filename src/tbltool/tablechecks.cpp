@@ -103,14 +103,14 @@ std::string_view ScanText(const void* rec, const FieldDesc& f, uint8_t* classes)
 
 // What the text form, or the split pair, cannot carry of one text, given
 // the classes of its bytes.
-void CheckText(Sink& sink, RecKind kind, int id, int sub, const char* what, std::string_view t,
+void CheckText(Sink& sink, RecKind kind, int id, int sub, std::string_view what, std::string_view t,
                uint8_t classes, Carry carry) {
   if (classes == 0 || classes == kKeyStart) {
     if (classes == 0 || carry == Carry::kSubfield || carry == Carry::kWholeValue ||
         t.find("LOCALIZED_") == std::string_view::npos)
       return;
   }
-  const std::string w = what;
+  const std::string w(what);
   if (classes & kLineEnd) {
     sink.Error(kind, id, sub, w + " holds a line end, which the text form cannot carry");
     return;
@@ -131,7 +131,7 @@ void CheckText(Sink& sink, RecKind kind, int id, int sub, const char* what, std:
     sink.Error(kind, id, sub, w + " " + Quote(t) + " holds \"LOCALIZED_\", which the split pair takes for a key");
 }
 
-void CheckText(Sink& sink, RecKind kind, int id, int sub, const char* what, std::string_view t, Carry carry) {
+void CheckText(Sink& sink, RecKind kind, int id, int sub, std::string_view what, std::string_view t, Carry carry) {
   uint8_t m = 0;
   for (char c : t) m |= kClasses.of[static_cast<uint8_t>(c)];
   CheckText(sink, kind, id, sub, what, t, m, carry);
