@@ -4,6 +4,7 @@
 #include "tbltool/check.h"
 
 #include <cstdio>
+#include <thread>
 #include <nlohmann/json.hpp>
 
 #include "tbltool/cli.h"
@@ -94,19 +95,48 @@ bool HasErrors(const std::vector<Finding>& v, size_t from) {
 
 }  // namespace
 
+// Keeps where each record finding belongs until the places are known.
+class DeferredPlacer : public Placer {
+ public:
+  struct At {
+    RecKind kind;
+    int id, sub;
+  };
+  void Place(Finding*, RecKind kind, int id, int sub) const override { at.push_back({kind, id, sub}); }
+  mutable std::vector<At> at;
+};
+
 bool CheckFile(const TableFile& f, std::vector<Finding>* out, std::string* error) {
   LoadedTable t;
   if (LoadTable(f, &t, error) != 0) return false;
   if (f.form == Form::Itb) {
+    // The walk over the blocks reads the file on its own: it runs beside
+    // the record checks, which read through the store.
     ItbLayout layout;
-    size_t before = out->size();
-    if (CheckItbStructure(f.name, &layout, out, error) != 0) return false;
+    std::vector<Finding> structure;
+    std::string walkError;
+    int walked = 0;
+    std::thread walk([&] { walked = CheckItbStructure(f.name, &layout, &structure, &walkError); });
+    std::vector<Finding> records;
+    DeferredPlacer deferred;
+    if (t.open) CheckRecords(&t.db, deferred, &records, true);
+    walk.join();
+    if (walked != 0) {
+      *error = walkError;
+      return false;
+    }
+    out->insert(out->end(), structure.begin(), structure.end());
     if (!t.open) {
-      if (!HasErrors(*out, before))
+      if (!HasErrors(structure, 0))
         out->push_back({f.name, 0, false, 0, "", Severity::kError,
                         "the table cannot be opened (code " + std::to_string(t.openResult) + ")"});
     } else if (layout.tableOk) {
-      CheckRecords(&t.db, ItbPlacer(layout, f.name), out, true);
+      ItbPlacer placer(layout, f.name);
+      for (size_t i = 0; i < records.size(); ++i) {
+        const DeferredPlacer::At& a = deferred.at[i];
+        placer.Place(&records[i], a.kind, a.id, a.sub);
+        out->push_back(std::move(records[i]));
+      }
     }
   } else {
     for (const ReaderMessage& m : t.messages) out->push_back(FromReaderMessage(m));

@@ -85,7 +85,7 @@ class FileReader {
  private:
   // Small: the walk reads one header per block, and a field list's header
   // stands tens of kilobytes after the one before it.
-  static constexpr size_t kWindow = 16 << 10;
+  static constexpr size_t kWindow = 4 << 10;
   platform::FileHandle h_ = platform::kInvalidHandle;
   uint64_t size_ = 0;
   std::unique_ptr<char[]> buf_;

@@ -195,13 +195,19 @@ class FieldKeys {
   }
   // A hash of the key's mapped bytes after the list's prefix, mixed with
   // the prefix's; the common "_FLD_NAME" at its end changes nothing.
-  uint64_t Hash(std::string_view label, int item) const {
+  // `field` is the label's whole field, which holds at least 16 bytes.
+  uint64_t Hash(std::string_view label, const FieldDesc& field, const void* rec, int item) const {
     char buf[96];
     size_t n = 0;
-    for (size_t i = 0; i < label.size() && n < 80; ++i) {
-      unsigned char c = static_cast<unsigned char>(label[i]);
-      if (c >= 0x80 && i + 1 < label.size() && env_->IsLeadByte(c)) ++i;
-      buf[n++] = map_[c];
+    const char* whole = static_cast<const char*>(rec) + field.offset;
+    if (!MapPlain(whole, field.size, label.size(), buf)) {
+      for (size_t i = 0; i < label.size() && n < 80; ++i) {
+        unsigned char c = static_cast<unsigned char>(label[i]);
+        if (c >= 0x80 && i + 1 < label.size() && env_->IsLeadByte(c)) ++i;
+        buf[n++] = map_[c];
+      }
+    } else {
+      n = label.size();
     }
     // Item numbers are digits, which map to themselves.
     n = static_cast<size_t>(std::to_chars(buf + n, buf + sizeof buf - 8, item).ptr - buf);
@@ -211,6 +217,48 @@ class FieldKeys {
     for (size_t i = 0; i < n; i += 8) {
       uint64_t w;
       std::memcpy(&w, buf + i, 8);
+      h = Mix(h ^ w);
+    }
+    return h;
+  }
+  // Maps the first len bytes of a field of size bytes (a multiple of 16
+  // read whole) into out, sixteen at a time; false when a byte above 0x7F
+  // asks for the code page.
+  static bool MapPlain(const char* p, size_t size, size_t len, char* out) {
+#if defined(__SSE2__)
+    if (size % 16 != 0 || size > 64) return false;
+    const __m128i d0 = _mm_set1_epi8('0' - 1), d9 = _mm_set1_epi8('9' + 1);
+    const __m128i uA = _mm_set1_epi8('A' - 1), uZ = _mm_set1_epi8('Z' + 1);
+    const __m128i la = _mm_set1_epi8('a' - 1), lz = _mm_set1_epi8('z' + 1);
+    const __m128i und = _mm_set1_epi8('_'), up = _mm_set1_epi8(0x20);
+    for (size_t i = 0; i < len; i += 16) {
+      __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      unsigned high = static_cast<unsigned>(_mm_movemask_epi8(w));
+      size_t here = len - i < 16 ? len - i : 16;
+      if (high & ((here == 16 ? 0x10000u : (1u << here)) - 1)) return false;
+      __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(w, d0), _mm_cmplt_epi8(w, d9));
+      __m128i upper = _mm_and_si128(_mm_cmpgt_epi8(w, uA), _mm_cmplt_epi8(w, uZ));
+      __m128i lower = _mm_and_si128(_mm_cmpgt_epi8(w, la), _mm_cmplt_epi8(w, lz));
+      __m128i keep = _mm_or_si128(_mm_or_si128(digit, upper), _mm_cmpeq_epi8(w, und));
+      __m128i r = _mm_or_si128(_mm_and_si128(keep, w), _mm_and_si128(lower, _mm_sub_epi8(w, up)));
+      r = _mm_or_si128(r, _mm_andnot_si128(_mm_or_si128(keep, lower), und));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), r);
+    }
+    return true;
+#else
+    (void)p, (void)size, (void)len, (void)out;
+    return false;
+#endif
+  }
+  // A text of a field whose size is a multiple of 8, by whole words.
+  static uint64_t HashField(const void* rec, const FieldDesc& field, size_t len) {
+    const char* p = static_cast<const char*>(rec) + field.offset;
+    if (field.size % 8 != 0) return HashText(std::string_view(p, len));
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ len;
+    for (size_t i = 0; i < len; i += 8) {
+      uint64_t w;
+      std::memcpy(&w, p + i, 8);
+      if (len - i < 8) w &= (uint64_t{1} << (8 * (len - i))) - 1;
       h = Mix(h ^ w);
     }
     return h;
@@ -413,7 +461,7 @@ void Checks::Lists() {
                     "field " + N(j + 1) + " has a type the text form cannot carry (" + N(f.cType) + ")");
       // Names the split passes by are never keyed.
       if (type && !name.empty() && name[0] != '_' && !(label.size() > 0 && label[0] == '_'))
-        keys_.push_back({fieldKeys_.Hash(label, f.nItem), FieldKeys::HashText(name), id, j});
+        keys_.push_back({fieldKeys_.Hash(label, kLabel, &f, f.nItem), FieldKeys::HashField(&f, kName, name.size()), id, j});
     }
   }
 }
