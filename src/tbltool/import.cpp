@@ -286,6 +286,13 @@ class Importer {
     for (int i = 0; i < n; ++i)
       ReadFields(secs[static_cast<size_t>(i)], kSectionDesc, &SystemSections(s)[i],
                  Join(where, "sections[" + std::to_string(i) + "]"), {});
+    if (s->nSystemID >= 255) {
+      // Only a binary table's index reaches so far, and tblconv does not
+      // read such systems out of one either.
+      std::fprintf(stderr, "tbltool: %s: %s: system %d is left out: tables carry system IDs 1 to 254\n",
+                   name_.c_str(), where.c_str(), s->nSystemID);
+      return;
+    }
     if (SystemExists(db_, s->nSystemID)) Fail(where, "system " + std::to_string(s->nSystemID) + " is given twice");
     if (int rc = AddSystem(db_, s->nSystemID, s))
       Fail(where, "system " + std::to_string(s->nSystemID) + " cannot be stored (" + Code(rc) + ")");

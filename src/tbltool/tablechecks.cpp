@@ -217,9 +217,9 @@ class FieldKeys {
     for (size_t i = 0; i < n; i += 8) {
       uint64_t w;
       std::memcpy(&w, buf + i, 8);
-      h = Mix(h ^ w);
+      h = Step(h, w);
     }
-    return h;
+    return Mix(h);
   }
   // Maps the first len bytes of a field of size bytes (a multiple of 16
   // read whole) into out, sixteen at a time; false when a byte above 0x7F
@@ -259,9 +259,9 @@ class FieldKeys {
       uint64_t w;
       std::memcpy(&w, p + i, 8);
       if (len - i < 8) w &= (uint64_t{1} << (8 * (len - i))) - 1;
-      h = Mix(h ^ w);
+      h = Step(h, w);
     }
-    return h;
+    return Mix(h);
   }
   // Eight bytes at a time, then the rest, with the length folded in.
   static uint64_t HashText(std::string_view s) {
@@ -270,11 +270,17 @@ class FieldKeys {
     for (; i + 8 <= s.size(); i += 8) {
       uint64_t w;
       std::memcpy(&w, s.data() + i, 8);
-      h = Mix(h ^ w);
+      h = Step(h, w);
     }
     uint64_t w = 0;
     std::memcpy(&w, s.data() + i, s.size() - i);
-    return Mix(h ^ w ^ (uint64_t{0xFF} << 56));
+    return Mix(Step(h, w ^ (uint64_t{0xFF} << 56)));
+  }
+  // One multiply per word; the words of a key are few, and Mix at the end
+  // spreads them.
+  static uint64_t Step(uint64_t h, uint64_t w) {
+    h = (h ^ w) * 0x9E3779B97F4A7C15ull;
+    return h ^ (h >> 29);
   }
   static uint64_t Mix(uint64_t z) {
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -335,6 +341,14 @@ class Checks {
   bool storeChecks_;
   std::map<int, ListFacts> lists_;
   std::vector<KeyUse> keys_;
+  // The keys of each list, by its (system, section type, section): keys of
+  // different such groups differ in their prefix already.
+  struct ListKeys {
+    uint64_t group;
+    size_t begin, end;
+    bool digitEnd;  // a label ends in a digit: its key may meet another item's
+  };
+  std::vector<ListKeys> listKeys_;
   FieldKeys fieldKeys_;
   RecordBuf rec_;
 };
@@ -436,6 +450,8 @@ void Checks::Lists() {
     const char* type = SectionTypeKeyName(l->nSecType);
     if (type) fieldKeys_.Start(facts, type);
     bool itemsReported = false;
+    const size_t keysBegin = keys_.size();
+    bool digitEnd = false;
     for (int j = 0; j < n; ++j) {
       const FieldRecord& f = fields[j];
       if (f.nItem != j + 1 && !itemsReported) {
@@ -460,9 +476,14 @@ void Checks::Lists() {
         sink_.Error(RecKind::kField, id, j,
                     "field " + N(j + 1) + " has a type the text form cannot carry (" + N(f.cType) + ")");
       // Names the split passes by are never keyed.
-      if (type && !name.empty() && name[0] != '_' && !(label.size() > 0 && label[0] == '_'))
+      if (type && !name.empty() && name[0] != '_' && !(label.size() > 0 && label[0] == '_')) {
         keys_.push_back({fieldKeys_.Hash(label, kLabel, &f, f.nItem), FieldKeys::HashField(&f, kName, name.size()), id, j});
+        digitEnd = digitEnd || (!label.empty() && label.back() >= '0' && label.back() <= '9');
+      }
     }
+    if (keys_.size() > keysBegin)
+      listKeys_.push_back({(uint64_t{facts.app} << 32) | (uint64_t{facts.type} << 16) | facts.section, keysBegin,
+                           keys_.size(), digitEnd});
   }
 }
 
@@ -545,15 +566,25 @@ void Checks::Table() {
 void Checks::Keys() {
   // The split writes fields in list order and the merge takes a key's first
   // text, so a later field with the same key reads back the earlier name.
-  // An open-addressing table of the first use of each key: the fields come
-  // in list order already, and a table holds one key per field.
-  size_t cap = 16;
-  while (cap < 2 * keys_.size()) cap *= 2;
-  std::vector<int32_t> slot(cap, -1);
+  // Only a group of two lists or more, or a list whose label ends in a
+  // digit ("A1" item 2 meets "A" item 12), can key two fields alike.
+  std::map<uint64_t, std::vector<const ListKeys*>> groups;
+  for (const ListKeys& l : listKeys_) groups[l.group].push_back(&l);
   static const FieldDesc& kLabel = Field(kFieldDesc, "szLabel");
   static const FieldDesc& kName = Field(kFieldDesc, "szName");
   RecordBuf a, b;
-  for (size_t i = 0; i < keys_.size(); ++i) {
+  std::vector<int32_t> slot;
+  std::vector<size_t> uses;  // indexes into keys_, in list order
+  for (const auto& [group, lists] : groups) {
+    if (lists.size() == 1 && !lists[0]->digitEnd) continue;
+    uses.clear();
+    for (const ListKeys* l : lists)
+      for (size_t i = l->begin; i < l->end; ++i) uses.push_back(i);
+    // An open-addressing table of the first use of each key.
+    size_t cap = 16;
+    while (cap < 2 * uses.size()) cap *= 2;
+    slot.assign(cap, -1);
+    for (size_t i : uses) {
     size_t at = keys_[i].key & (cap - 1);
     while (slot[at] >= 0 && keys_[static_cast<size_t>(slot[at])].key != keys_[i].key) at = (at + 1) & (cap - 1);
     if (slot[at] < 0) {
@@ -575,6 +606,7 @@ void Checks::Keys() {
                    N(later.list) + " gets the split key " + key + " of field " + N(first.field + 1) +
                    " of field list " + N(first.list) + "; the split pair reads it back as " +
                    Quote(TextOf(&fa, kName)));
+    }
   }
 }
 
