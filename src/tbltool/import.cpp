@@ -209,7 +209,7 @@ struct PendingMap {
 
 class Importer {
  public:
-  Importer(TableDb* db, const std::string& name) : db_(db), name_(name) {}
+  Importer(TableDb* db, const std::string& name, std::FILE* errors) : db_(db), name_(name), errors_(errors) {}
 
   // One record object of the array `array`, at its index.
   void Record(const std::string& array, size_t index, const json& obj) {
@@ -254,7 +254,7 @@ class Importer {
           int n = GetFieldListCount(db_, head.nSourceList);
           if (n < 0) Fail(m.where, "its source list " + std::to_string(head.nSourceList) + " is not in the table");
           if (m.entries.size() > static_cast<size_t>(n))
-            std::fprintf(stderr, "tbltool: %s: %s: %zu map entries past the %d fields of source list %d are left out\n",
+            std::fprintf(errors_, "tbltool: %s: %s: %zu map entries past the %d fields of source list %d are left out\n",
                          name_.c_str(), m.where.c_str(), m.entries.size() - static_cast<size_t>(n), n,
                          head.nSourceList);
           std::vector<char> rec(static_cast<size_t>(FieldMapRecordSize(n)));
@@ -289,7 +289,7 @@ class Importer {
     if (s->nSystemID >= 255) {
       // Only a binary table's index reaches so far, and tblconv does not
       // read such systems out of one either.
-      std::fprintf(stderr, "tbltool: %s: %s: system %d is left out: tables carry system IDs 1 to 254\n",
+      std::fprintf(errors_, "tbltool: %s: %s: system %d is left out: tables carry system IDs 1 to 254\n",
                    name_.c_str(), where.c_str(), s->nSystemID);
       return;
     }
@@ -363,13 +363,14 @@ class Importer {
 
   TableDb* db_;
   const std::string& name_;
+  std::FILE* errors_;
   std::vector<PendingMap> maps_;
 };
 
 }  // namespace
 
-int ImportTable(std::FILE* f, const std::string& name, TableDb* db, std::string* rc2Suffix) {
-  Importer imp(db, name);
+int ImportTable(std::FILE* f, const std::string& name, TableDb* db, std::string* rc2Suffix, std::FILE* errors) {
+  Importer imp(db, name, errors);
   std::string member;  // the root member being read
   size_t index = 0;    // of the next record in it
   bool sawFormat = false, sawTable = false;
@@ -420,13 +421,14 @@ int ImportTable(std::FILE* f, const std::string& name, TableDb* db, std::string*
     if (!sawTable) Fail("(top)", "has no \"table\"");
     imp.Finish();
   } catch (const ImportError& e) {
-    Complain(name + ": " + e.where + ": " + e.text);
+    std::fprintf(errors, "tbltool: %s: %s: %s\n", name.c_str(), e.where.c_str(), e.text.c_str());
     return kExitTrouble;
   } catch (const json::exception& e) {
     std::string what = e.what();
     // "[json.exception.parse_error.101] parse error at line 3, column 5: ..."
     size_t at = what.find("] ");
-    Complain(name + ": " + (at == std::string::npos ? what : what.substr(at + 2)));
+    std::fprintf(errors, "tbltool: %s: %s\n", name.c_str(),
+                 (at == std::string::npos ? what : what.substr(at + 2)).c_str());
     return kExitTrouble;
   }
   return 0;
@@ -462,7 +464,7 @@ int RunImport(int argc, char** argv) {
     return kExitTrouble;
   }
   std::string suffix;
-  int rc = ImportTable(f, in, &table.db, &suffix);
+  int rc = ImportTable(f, in, &table.db, &suffix, stderr);
   std::fclose(f);
   if (rc != 0) return rc;
   if (int closed = table.Close()) {

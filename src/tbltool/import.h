@@ -13,8 +13,8 @@
 namespace tbltool {
 
 // Reads the JSON on f into db (open, empty, writable). 0; 2 after a message
-// on stderr naming `name` and the place in the JSON. *rc2Suffix receives
-// the resource-name suffix the JSON carries.
-int ImportTable(std::FILE* f, const std::string& name, TableDb* db, std::string* rc2Suffix);
+// on `errors` naming `name` and the place in the JSON (warnings go there
+// too). *rc2Suffix receives the resource-name suffix the JSON carries.
+int ImportTable(std::FILE* f, const std::string& name, TableDb* db, std::string* rc2Suffix, std::FILE* errors);
 
 }  // namespace tbltool

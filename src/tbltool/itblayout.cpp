@@ -30,9 +30,8 @@ const char* BlockKindName(BlockKind k, bool plural) {
 
 namespace {
 
-uint32_t Lookup(const std::map<int, uint32_t>& m, int id) {
-  auto it = m.find(id);
-  return it == m.end() ? 0 : it->second;
+uint32_t Lookup(const std::vector<uint32_t>& v, int id) {
+  return id >= 0 && static_cast<size_t>(id) < v.size() ? v[static_cast<size_t>(id)] : 0;
 }
 
 }  // namespace
@@ -123,33 +122,77 @@ class Checker {
   }
 
   bool ReadFileHeader();
-  void Walk();
-  // The block at addr, found by the walk or, past a place where the walk
-  // broke off, read on its own; null after an error naming `what`.
-  ItbBlock* Resolve(uint32_t addr, const std::string& what);
-  // Gives the block its role; a block with two roles is an error.
-  ItbBlock* Claim(uint32_t addr, BlockKind kind, int id, const std::string& what);
-  void Roots();
   void Table();
+  void Walk();
   void Records();
   void Totals();
-  // Puts the blocks found past a broken walk among the others.
-  void MergeExtra() {
-    for (auto& [addr, b] : extra_) L_->blocks.push_back(b);
-    extra_.clear();
-    std::sort(L_->blocks.begin(), L_->blocks.end(),
-              [](const ItbBlock& a, const ItbBlock& b) { return a.addr < b.addr; });
-  }
 
  private:
+  // What holds a block: the root slots, the table header and its indexes.
+  struct Ref {
+    uint32_t addr;
+    BlockKind kind;
+    int id;
+  };
+  // The holder as messages name it.
+  static std::string What(BlockKind kind, int id) {
+    if (kind == BlockKind::kTableHeader) return "root slot 0";
+    if (kind < BlockKind::kSystem) return std::string("the ") + BlockKindName(kind);
+    return Where(kind, id);
+  }
+  // Notes that a holder has the block at addr; false after an error when
+  // the address lies outside the data. Two holders of one block are found
+  // once all are known (SortRefs).
+  bool Claim(uint32_t addr, BlockKind kind, int id) {
+    const uint32_t end = L_->file.dwRootArrayOffset;
+    if (addr < sizeof(FileHeader) || uint64_t{addr} + sizeof(BlockHeader) > end) {
+      Add(Severity::kError, false, 0, What(kind, id),
+          HexAddr(addr) + " lies outside the data (0x1c to " + HexAddr(end) + ")");
+      return false;
+    }
+    refs_.push_back({addr, kind, id});
+    return true;
+  }
+  void SortRefs() {
+    std::stable_sort(refs_.begin(), refs_.end(), [](const Ref& a, const Ref& b) { return a.addr < b.addr; });
+    size_t kept = 0;
+    for (size_t i = 0; i < refs_.size(); ++i) {
+      if (kept > 0 && refs_[kept - 1].addr == refs_[i].addr) {
+        const Ref& first = refs_[kept - 1];
+        Add(Severity::kError, true, first.addr, Where(first.kind, first.id),
+            "the block is also " + What(refs_[i].kind, refs_[i].id));
+        continue;
+      }
+      refs_[kept++] = refs_[i];
+    }
+    refs_.resize(kept);
+  }
+  // A block's header read where the walk cannot vouch for it yet.
+  bool HeaderAt(uint32_t addr, BlockHeader* bh) {
+    const uint32_t end = L_->file.dwRootArrayOffset;
+    return uint64_t{addr} + sizeof *bh <= end && r_->ReadAt(addr, bh, sizeof *bh) &&
+           uint64_t{addr} + sizeof *bh + bh->dwLength <= end;
+  }
+  // The first offset from p from which a chain of block headers ends
+  // exactly at q, or q when there is none: the bytes before it are what a
+  // rewrite in place left behind. Dead blocks from it go into *chain.
+  uint32_t FindChain(uint32_t p, uint32_t q, std::vector<ItbBlock>* chain);
+  // Reports a holder whose address the walk did not find a block at.
+  void Stray(const Ref& ref);
+  // What a dead block looks like: the store never appends an empty block,
+  // nor one longer than the largest, and a block is freed only once no
+  // root slot holds it. Stale bytes rarely pass for one.
+  bool Dead(const BlockHeader& bh) const {
+    return bh.dwLength > 0 && bh.dwLength <= L_->file.dwLargestBlock && bh.dwRefCount == 0;
+  }
   // The first n bytes of the block's payload (n <= its length).
   bool ReadHead(const ItbBlock& b, uint32_t n, std::vector<char>* payload) {
     payload->resize(n);
     return n == 0 || r_->ReadAt(uint64_t{b.addr} + 8, payload->data(), n);
   }
-  bool ReadU32s(uint32_t addr, uint32_t count, std::vector<uint32_t>* v) {
+  bool ReadU32s(uint64_t at, uint32_t count, std::vector<uint32_t>* v) {
     v->assign(count, 0);
-    return count == 0 || r_->ReadAt(uint64_t{addr} + 8, v->data(), count * 4u);
+    return count == 0 || r_->ReadAt(at, v->data(), count * 4u);
   }
 
   const std::string& name_;
@@ -157,8 +200,7 @@ class Checker {
   std::vector<Finding>* out_;
   FileReader* r_;
   std::vector<uint32_t> roots_;
-  std::map<uint32_t, ItbBlock> extra_;  // blocks past a broken walk
-  std::map<uint32_t, uint32_t> slotRefs_;  // address -> root slots holding it
+  std::vector<Ref> refs_;
   std::vector<FieldListIndexEntry> listIndex_;
   std::vector<FieldMapIndexEntry> mapIndex_;
 };
@@ -198,7 +240,7 @@ bool Checker::ReadFileHeader() {
     Add(Severity::kWarning, false, 0, "file header",
         std::to_string(L_->fileSize - h.dwRootArrayOffset - rootBytes) +
             " bytes follow the root array, which ends a table file");
-  if (!ReadU32s(h.dwRootArrayOffset - 8, h.dwRootSlots, &roots_)) {
+  if (!ReadU32s(h.dwRootArrayOffset, h.dwRootSlots, &roots_)) {
     FileError("the root array cannot be read");
     return false;
   }
@@ -206,89 +248,33 @@ bool Checker::ReadFileHeader() {
   return true;
 }
 
-void Checker::Walk() {
-  const uint32_t end = L_->file.dwRootArrayOffset;
-  uint32_t addr = sizeof(FileHeader);
-  L_->blocks.reserve(4096);
-  while (addr < end) {
-    BlockHeader bh;
-    ItbBlock b;
-    b.addr = addr;
-    if (uint64_t{addr} + sizeof bh > end || !r_->ReadAt(addr, &bh, sizeof bh)) {
-      Add(Severity::kError, true, addr, "", "the block header runs past the end of the data at " +
-                                                HexAddr(end));
-      return;
-    }
-    if (uint64_t{addr} + sizeof bh + bh.dwLength > end) {
-      Add(Severity::kError, true, addr, "",
-          "length " + std::to_string(bh.dwLength) + " runs past the end of the data at " + HexAddr(end));
-      return;
-    }
-    b.len = bh.dwLength;
-    b.refs = bh.dwRefCount;
-    L_->blocks.push_back(b);
-    addr += sizeof bh + bh.dwLength;
-  }
-  L_->walkComplete = true;
-}
-
-ItbBlock* Checker::Resolve(uint32_t addr, const std::string& what) {
-  auto it = std::lower_bound(L_->blocks.begin(), L_->blocks.end(), addr,
-                             [](const ItbBlock& b, uint32_t a) { return b.addr < a; });
-  if (it != L_->blocks.end() && it->addr == addr) return &*it;
-  auto e = extra_.find(addr);
-  if (e != extra_.end()) return &e->second;
-  const uint32_t end = L_->file.dwRootArrayOffset;
-  bool past = !L_->walkComplete && (L_->blocks.empty() || addr > L_->blocks.back().addr);
-  BlockHeader bh;
-  if (past && addr >= sizeof(FileHeader) && uint64_t{addr} + 8 <= end && r_->ReadAt(addr, &bh, 8) &&
-      uint64_t{addr} + 8 + bh.dwLength <= end) {
-    ItbBlock b;
-    b.addr = addr;
-    b.len = bh.dwLength;
-    b.refs = bh.dwRefCount;
-    return &extra_.emplace(addr, b).first->second;
-  }
-  Add(Severity::kError, false, 0, what, HexAddr(addr) + " is not the address of a block");
-  return nullptr;
-}
-
-ItbBlock* Checker::Claim(uint32_t addr, BlockKind kind, int id, const std::string& what) {
-  ItbBlock* b = Resolve(addr, what);
-  if (!b) return nullptr;
-  if (b->kind != BlockKind::kUnreferenced) {
-    BlockError(*b, "the block is also " + what);
-    return nullptr;
-  }
-  b->kind = kind;
-  b->id = id;
-  return b;
-}
-
-void Checker::Roots() {
-  for (uint32_t k = 0; k < roots_.size(); ++k)
-    if (roots_[k] != 0) ++slotRefs_[roots_[k]];
-}
-
 void Checker::Table() {
-  if (roots_.empty() || roots_[0] == 0) {
+  if (roots_[0] == 0) {
     Add(Severity::kError, false, 0, "root slot 0", "no table header: root slot 0 is empty");
     return;
   }
-  ItbBlock* hb = Claim(roots_[0], BlockKind::kTableHeader, 0, "root slot 0");
-  if (!hb) return;
-  TableHeader& t = L_->table;
-  if (hb->len != sizeof(TableHeader)) {
-    BlockError(*hb, "length " + std::to_string(hb->len) + "; a table header has 128 bytes");
+  const uint32_t headerAt = roots_[0];
+  if (!Claim(headerAt, BlockKind::kTableHeader, 0)) return;
+  ItbBlock hb;
+  hb.addr = headerAt;
+  hb.kind = BlockKind::kTableHeader;
+  BlockHeader bh;
+  if (!HeaderAt(headerAt, &bh)) {
+    BlockError(hb, "the block runs past the end of the data");
     return;
   }
-  if (!r_->ReadAt(uint64_t{hb->addr} + 8, &t, sizeof t)) return;
+  TableHeader& t = L_->table;
+  if (bh.dwLength != sizeof(TableHeader)) {
+    BlockError(hb, "length " + std::to_string(bh.dwLength) + "; a table header has 128 bytes");
+    return;
+  }
+  if (!r_->ReadAt(uint64_t{headerAt} + 8, &t, sizeof t)) return;
   if (t.wMagic != kTableMagic) {
-    BlockError(*hb, "magic " + HexAddr(t.wMagic) + " is not a table header's (0xb0bd)");
+    BlockError(hb, "magic " + HexAddr(t.wMagic) + " is not a table header's (0xb0bd)");
     return;
   }
   if (t.nVersion != 4) {
-    BlockError(*hb, "table version " + std::to_string(t.nVersion) + "; only version 4 is read");
+    BlockError(hb, "table version " + std::to_string(t.nVersion) + "; only version 4 is read");
     return;
   }
   struct Count {
@@ -299,25 +285,26 @@ void Checker::Table() {
   for (Count c : {Count{"nSystemSlots", t.nSystemSlots}, Count{"nFieldListSlots", t.nFieldListSlots},
                   Count{"nFieldMapSlots", t.nFieldMapSlots}, Count{"nCharMapSlots", t.nCharMapSlots}}) {
     if (c.value <= 0) {
-      BlockError(*hb, std::string(c.name) + " is " + std::to_string(c.value) + "; an index needs a slot");
+      BlockError(hb, std::string(c.name) + " is " + std::to_string(c.value) + "; an index needs a slot");
       sound = false;
     }
   }
   for (Count c : {Count{"nSystems", t.nSystems}, Count{"nFieldLists", t.nFieldLists},
                   Count{"nFieldMaps", t.nFieldMaps}, Count{"nCharMaps", t.nCharMaps}}) {
     if (c.value < 0) {
-      BlockError(*hb, std::string(c.name) + " is negative (" + std::to_string(c.value) + ")");
+      BlockError(hb, std::string(c.name) + " is negative (" + std::to_string(c.value) + ")");
       sound = false;
     }
   }
   if (!sound) return;
   if (static_cast<uint32_t>(t.nFieldMapSlots) + 1 != L_->file.dwRootSlots)
-    BlockError(*hb, std::to_string(t.nFieldMapSlots) + " field-map slots need " +
-                        std::to_string(t.nFieldMapSlots + 1) + " root slots; the file has " +
-                        std::to_string(L_->file.dwRootSlots));
+    BlockError(hb, std::to_string(t.nFieldMapSlots) + " field-map slots need " +
+                       std::to_string(t.nFieldMapSlots + 1) + " root slots; the file has " +
+                       std::to_string(L_->file.dwRootSlots));
   L_->tableOk = true;
 
-  // The four index arrays.
+  // The four index arrays, read here: the records they hold must be known
+  // before the walk can tell a live block from a dead one.
   struct Index {
     BlockKind kind;
     uint32_t addr;
@@ -336,26 +323,36 @@ void Checker::Table() {
     const Index& x = indexes[i];
     std::string what = BlockKindName(x.kind);
     if (x.addr == 0) {
-      BlockError(*hb, "the " + what + " has no block");
+      BlockError(hb, "the " + what + " has no block");
       continue;
     }
-    ItbBlock* b = Claim(x.addr, x.kind, 0, "the " + what);
-    if (!b) continue;
+    if (!Claim(x.addr, x.kind, 0)) continue;
+    ItbBlock b;
+    b.addr = x.addr;
+    b.kind = x.kind;
+    if (!HeaderAt(x.addr, &bh)) {
+      BlockError(b, "the block runs past the end of the data");
+      continue;
+    }
     uint32_t want = x.slots * x.entry;
-    if (b->len != want) {
-      BlockError(*b, "length " + std::to_string(b->len) + "; " + std::to_string(x.slots) + " slots of " +
-                         std::to_string(x.entry) + " bytes need " + std::to_string(want));
-      if (b->len < want) continue;
+    if (bh.dwLength != want) {
+      BlockError(b, "length " + std::to_string(bh.dwLength) + "; " + std::to_string(x.slots) + " slots of " +
+                        std::to_string(x.entry) + " bytes need " + std::to_string(want));
+      if (bh.dwLength < want) continue;
     }
     bytes[i].resize(want);
-    have[i] = r_->ReadAt(uint64_t{b->addr} + 8, bytes[i].data(), want);
+    have[i] = r_->ReadAt(uint64_t{x.addr} + 8, bytes[i].data(), want);
   }
 
   auto countError = [&](const char* field, int16_t stated, int found, const char* what) {
     if (stated != found)
-      BlockError(*hb, std::string(field) + " is " + std::to_string(stated) + ", but " +
-                          std::to_string(found) + " " + what + " are stored");
+      BlockError(hb, std::string(field) + " is " + std::to_string(stated) + ", but " + std::to_string(found) +
+                         " " + what + " are stored");
   };
+  L_->systems.assign(indexes[0].slots + 1u, 0);
+  L_->lists.assign(indexes[1].slots, 0);
+  L_->maps.assign(roots_.size(), 0);
+  L_->charmaps.assign(indexes[3].slots + 1u, 0);
   if (have[0]) {
     int n = 0;
     for (uint32_t i = 0; i < indexes[0].slots; ++i) {
@@ -364,7 +361,7 @@ void Checker::Table() {
       if (!addr) continue;
       ++n;
       int id = static_cast<int>(i) + 1;
-      if (Claim(addr, BlockKind::kSystem, id, "system " + std::to_string(id))) L_->systems[id] = addr;
+      if (Claim(addr, BlockKind::kSystem, id)) L_->systems[id] = addr;
     }
     countError("nSystems", t.nSystems, n, "systems");
   }
@@ -377,7 +374,7 @@ void Checker::Table() {
       if (!addr) continue;
       ++n;
       int id = static_cast<int>(k);
-      if (Claim(addr, BlockKind::kList, id, "field list " + std::to_string(id))) L_->lists[id] = addr;
+      if (Claim(addr, BlockKind::kList, id)) L_->lists[id] = addr;
     }
     countError("nFieldLists", t.nFieldLists, n, "field lists");
   }
@@ -399,7 +396,7 @@ void Checker::Table() {
     }
     ++maps;
     int id = static_cast<int>(k);
-    if (Claim(roots_[k], BlockKind::kMap, id, "field map " + std::to_string(id))) L_->maps[id] = roots_[k];
+    if (Claim(roots_[k], BlockKind::kMap, id)) L_->maps[id] = roots_[k];
   }
   countError("nFieldMaps", t.nFieldMaps, maps, "field maps");
   if (have[3]) {
@@ -410,10 +407,103 @@ void Checker::Table() {
       if (!addr) continue;
       ++n;
       int id = static_cast<int>(i) + 1;
-      if (Claim(addr, BlockKind::kCharMap, id, "charmap " + std::to_string(id))) L_->charmaps[id] = addr;
+      if (Claim(addr, BlockKind::kCharMap, id)) L_->charmaps[id] = addr;
     }
-    countError("nCharMaps", t.nCharMaps, n, "charmaps");
+    countError("charmaps", t.nCharMaps, n, "charmaps");
   }
+}
+
+void Checker::Stray(const Ref& ref) {
+  std::string text = HexAddr(ref.addr) + " is not the address of a block";
+  for (auto b = L_->blocks.rbegin(); b != L_->blocks.rend(); ++b) {
+    if (b->addr < ref.addr) {
+      if (uint64_t{b->addr} + 8 + b->len > ref.addr) text += " (it lies inside the block at " + HexAddr(b->addr) + ")";
+      break;
+    }
+  }
+  Add(Severity::kError, false, 0, What(ref.kind, ref.id), text);
+}
+
+uint32_t Checker::FindChain(uint32_t p, uint32_t q, std::vector<ItbBlock>* chain) {
+  // Enough for every case a rewrite leaves; beyond it the stretch is taken
+  // as left-over bytes whole.
+  constexpr uint32_t kTries = 4096;
+  constexpr int kSteps = 100000;
+  for (uint32_t x = p; x < q && x - p < kTries; ++x) {
+    chain->clear();
+    uint32_t y = x;
+    int steps = 0;
+    BlockHeader bh;
+    while (y < q && steps++ < kSteps) {
+      if (uint64_t{y} + sizeof bh > q || !r_->ReadAt(y, &bh, sizeof bh) || !Dead(bh) ||
+          uint64_t{y} + sizeof bh + bh.dwLength > q)
+        break;
+      ItbBlock b;
+      b.addr = y;
+      b.len = bh.dwLength;
+      b.refs = bh.dwRefCount;
+      chain->push_back(b);
+      y += sizeof bh + bh.dwLength;
+    }
+    if (y == q) return x;
+  }
+  chain->clear();
+  return q;
+}
+
+void Checker::Walk() {
+  const uint32_t end = L_->file.dwRootArrayOffset;
+  uint32_t p = sizeof(FileHeader);
+  SortRefs();
+  auto next = refs_.begin();
+  L_->blocks.reserve(refs_.size() + 64);
+  std::vector<ItbBlock> chain;
+  while (p < end) {
+    // A holder that points between the blocks the walk found.
+    for (; next != refs_.end() && next->addr < p; ++next) Stray(*next);
+    const uint32_t to = next == refs_.end() ? end : next->addr;
+    if (p < to) {
+      // No live block before `to`: dead blocks, and what a rewrite in place
+      // left of a longer payload. Unless `to` is no block at all but a
+      // holder pointing into the block that stands at p.
+      uint32_t from = FindChain(p, to, &chain);
+      BlockHeader here, there;
+      if (from != p && next != refs_.end() && r_->ReadAt(p, &here, sizeof here) &&
+          here.dwLength <= L_->file.dwLargestBlock && uint64_t{p} + sizeof here + here.dwLength <= end &&
+          p + sizeof here + here.dwLength > to &&
+          (!r_->ReadAt(to, &there, sizeof there) || there.dwLength == 0 ||
+           there.dwLength > L_->file.dwLargestBlock || uint64_t{to} + sizeof there + there.dwLength > end)) {
+        ItbBlock b;
+        b.addr = p;
+        b.len = here.dwLength;
+        b.refs = here.dwRefCount;
+        L_->blocks.push_back(b);
+        p += sizeof here + here.dwLength;
+        continue;  // the holders inside it are reported at the top
+      }
+      L_->gapBytes += from - p;
+      for (const ItbBlock& b : chain) L_->blocks.push_back(b);
+      p = to;
+      continue;
+    }
+    BlockHeader bh;
+    if (!r_->ReadAt(p, &bh, sizeof bh)) return;
+    ItbBlock b;
+    b.addr = p;
+    b.len = bh.dwLength;
+    b.refs = bh.dwRefCount;
+    b.kind = next->kind;
+    b.id = next->id;
+    ++next;
+    if (uint64_t{p} + sizeof bh + bh.dwLength > end) {
+      BlockError(b, "length " + std::to_string(bh.dwLength) + " runs past the end of the data at " + HexAddr(end));
+      return;
+    }
+    L_->blocks.push_back(b);
+    p += sizeof bh + bh.dwLength;
+  }
+  for (; next != refs_.end(); ++next) Stray(*next);
+  L_->walkComplete = true;
 }
 
 void Checker::Records() {
@@ -489,42 +579,44 @@ void Checker::Records() {
     }
   };
   for (ItbBlock& b : L_->blocks) check(b);
-  for (auto& [addr, b] : extra_) check(b);
 }
 
 void Checker::Totals() {
   const FileHeader& h = L_->file;
+  std::vector<uint32_t> held;  // the addresses the root slots hold, sorted
+  for (uint32_t r : roots_)
+    if (r) held.push_back(r);
+  std::sort(held.begin(), held.end());
+  const uint32_t inUse = static_cast<uint32_t>(held.size());
   uint32_t live = 0, largest = 0;
   uint64_t dead = 0;
-  auto count = [&](const ItbBlock& b) {
+  for (const ItbBlock& b : L_->blocks) {
     largest = std::max(largest, b.len);
     if (b.kind != BlockKind::kUnreferenced)
       ++live;
     else
       dead += b.len;
-    auto it = slotRefs_.find(b.addr);
-    uint32_t held = it == slotRefs_.end() ? 0 : it->second;
-    if (b.refs != held)
-      BlockError(b, "reference count " + std::to_string(b.refs) + ", but " + std::to_string(held) +
-                        (held == 1 ? " root slot holds it" : " root slots hold it"));
-  };
-  for (const ItbBlock& b : L_->blocks) count(b);
-  for (const auto& [addr, b] : extra_) count(b);
+    auto range = std::equal_range(held.begin(), held.end(), b.addr);
+    uint32_t n = static_cast<uint32_t>(range.second - range.first);
+    if (b.refs != n)
+      BlockError(b, "reference count " + std::to_string(b.refs) + ", but " + std::to_string(n) +
+                        (n == 1 ? " root slot holds it" : " root slots hold it"));
+  }
   L_->unreferencedBytes = dead;
-  uint32_t inUse = 0;
-  for (uint32_t r : roots_) inUse += r != 0;
   if (h.dwRootsInUse != inUse)
     FileError("dwRootsInUse is " + std::to_string(h.dwRootsInUse) + ", but " + std::to_string(inUse) +
               " root slots are in use");
-  if (L_->tableOk && h.dwBlockCount != live)
+  if (L_->tableOk && L_->walkComplete && h.dwBlockCount != live)
     FileError("dwBlockCount is " + std::to_string(h.dwBlockCount) + ", but " + std::to_string(live) +
               " blocks are in use");
   if (h.dwLargestBlock < largest)
     FileError("dwLargestBlock is " + std::to_string(h.dwLargestBlock) + ", smaller than a block of " +
               std::to_string(largest) + " bytes");
-  if (L_->tableOk && L_->walkComplete && h.dwWastedBytes != dead)
+  // Waste is the payload of dead blocks and what rewrites in place cut off.
+  uint64_t waste = dead + L_->gapBytes;
+  if (L_->tableOk && L_->walkComplete && h.dwWastedBytes != waste)
     FileError("dwWastedBytes is " + std::to_string(h.dwWastedBytes) + ", but the blocks nothing holds make " +
-              std::to_string(dead) + " bytes");
+              std::to_string(waste) + " bytes");
 }
 
 }  // namespace
@@ -538,12 +630,10 @@ int CheckItbStructure(const std::string& path, ItbLayout* layout, std::vector<Fi
   }
   Checker c(path, layout, findings, &r);
   if (!c.ReadFileHeader()) return 0;
-  c.Walk();
-  c.Roots();
   c.Table();
+  c.Walk();
   c.Records();
   c.Totals();
-  c.MergeExtra();
   return 0;
 }
 

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -50,9 +49,10 @@ struct ItbLayout {
   bool tableOk = false;  // the table header block is there and sound
   bool walkComplete = false;
   std::vector<ItbBlock> blocks;  // in file order
-  uint64_t unreferencedBytes = 0;
-  // The block address of each record, for places.
-  std::map<int, uint32_t> systems, lists, maps, charmaps;
+  uint64_t unreferencedBytes = 0;  // payload of blocks nothing holds
+  uint64_t gapBytes = 0;           // bytes rewrites in place left behind
+  // The block address of each record by its ID (0 for none), for places.
+  std::vector<uint32_t> systems, lists, maps, charmaps;
 
   // "block 0x1c4 (field list 7)" style place of a record; 0 when unknown.
   uint32_t SystemBlock(int id) const;

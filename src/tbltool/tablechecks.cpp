@@ -491,21 +491,22 @@ void Checks::Maps() {
   ConfigRecord c;
   bool own = false;
   for (int id : MapIds(db_)) {
+    const std::string map = "field map " + N(id);
+    // An entry that shares the record of one that is gone has no record to read.
+    if (int shared = ResolveFieldMap(db_, id); shared != id && !FieldMapExists(db_, shared)) {
+      sink_.Error(RecKind::kMap, id, -1,
+                  map + " shares the record of field map " + N(shared) + ", which is not in the table");
+      continue;
+    }
     if (int rc = ReadMapRec(db_, id, &c, &rec_, &own)) {
       Unreadable(RecKind::kMap, id, rc);
       continue;
     }
-    const std::string map = "field map " + N(id);
     const int srcSys = static_cast<int>(c.dwSource >> 16), dstSys = static_cast<int>(c.dwTarget >> 16);
     if (!SystemExists(db_, srcSys))
       sink_.Error(RecKind::kMap, id, -1, map + " reads system " + N(srcSys) + ", which is not in the table");
     if (!SystemExists(db_, dstSys))
       sink_.Error(RecKind::kMap, id, -1, map + " writes system " + N(dstSys) + ", which is not in the table");
-    if (c.nMapID != id && own) {
-      sink_.Error(RecKind::kMap, id, -1,
-                  map + " shares the record of field map " + N(c.nMapID) + ", which is not in the table");
-      continue;
-    }
     if (!own) continue;  // its record is checked with its own entry
     const FieldMapRecord* m = rec_.as<FieldMapRecord>();
     auto src = lists_.find(m->nSourceList);
