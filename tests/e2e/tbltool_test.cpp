@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "../../src/platform/pe_test_builder.h"
 #include "harness.h"
 
 namespace {
@@ -219,6 +220,52 @@ TEST_F(TbltoolTest, CheckOfScriptsAndSplitPairsCountsTheirOwnLines) {
   EXPECT_EQ(r.exit_code, 1);
 }
 
+// A module's lines are those of its table resource, which holds the data
+// lines only; an older version is read with -3.
+TEST_F(TbltoolTest, CheckOfModulesAndOlderVersions) {
+  std::string data;
+  for (const std::string& s : BaseLines()) data += s + "\r\n";
+  data.replace(data.find("SECTION=2,3"), 11, "SECTION=2,X");
+  pe_testing::BuiltPe pe = pe_testing::BuildPe(true, {{10, "_ZELM_ITB_TABLE_", {data + std::string(2, '\0')}}});
+  WriteFile("m.fil", std::string(pe.img.begin(), pe.img.end()));
+  RunResult r = Tool({"check", "m.fil"});
+  EXPECT_EQ(r.out, "m.fil:8: error: invalid section type\n");
+  EXPECT_EQ(r.exit_code, 1);
+  WriteFile("x.fil", "MZ not a module");
+  r = Tool({"check", "x.fil"});
+  EXPECT_EQ(r.out, "x.fil: error: not a module with a _ZELM_ITB_TABLE_ resource, or a damaged one\n");
+  EXPECT_EQ(r.exit_code, 1);
+
+  // The same table in version 3: no SYSTEMEX lines, no TABLE block.
+  std::string v3;
+  for (const std::string& s : BaseLines())
+    if (s.rfind("SYSTEMEX", 0) != 0 && s.rfind("TYPE=TABLE", 0) != 0 && s.find("=") != std::string::npos &&
+        s.rfind("MAIN", 0) != 0 && s.rfind("PRODUCTID", 0) != 0 && s.rfind("BUNDLED", 0) != 0 &&
+        s.rfind("ENABLED", 0) != 0)
+      v3 += s + "\r\n";
+  WriteFile("v3.txt", v3);
+  r = Tool({"check", "-3", "v3.txt"});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.exit_code, 0);
+  r = Tool({"check", "v3.txt"});
+  EXPECT_EQ(r.out,
+            "v3.txt:4: warning: expected SYSTEMEX1 record in a version 4 file\n"
+            "v3.txt:4: warning: expected SYSTEMEX2 record in a version 4 file\n"
+            "v3.txt:4: warning: expected SYSTEMEX3 record in a version 4 file\n"
+            "v3.txt:7: warning: expected SYSTEMEX1 record in a version 4 file\n"
+            "v3.txt:7: warning: expected SYSTEMEX2 record in a version 4 file\n"
+            "v3.txt:7: warning: expected SYSTEMEX3 record in a version 4 file\n"
+            "v3.txt:55: warning: no TYPE = TABLE found in V4 table\n");
+  EXPECT_EQ(Tool({"info", "-3", "v3.txt"}).out.substr(0, 30), "v3.txt: text table, version 3\n");
+
+  // A system given twice: the later one replaces the earlier.
+  WriteFile("twice.txt", Table({{9, "SYSTEM=1,1,3,\"Organizer\",ORG,,2,1,1,,0,Files,3,1001000000,0X10,0,0,1"}}));
+  r = Tool({"check", "twice.txt"});
+  EXPECT_EQ(r.out,
+            "twice.txt:9: warning: system 1 is read again (first at line 3); this one replaces it\n"
+            "twice.txt:25: error: system 2 is undefined\n");
+}
+
 TEST_F(TbltoolTest, CheckOfABinaryTableNamesBlockAndRecord) {
   WriteFile("t.txt", Table());
   Conv({"t.txt", "t.itb"});
@@ -354,6 +401,61 @@ TEST_F(TbltoolTest, DiffGroupsEveryChangeAcrossForms) {
   r = Tool({"diff", "a.txt", "none.itb"});
   EXPECT_EQ(r.err, "tbltool: none.itb: no such file\n");
   EXPECT_EQ(r.exit_code, 2);
+}
+
+// Sections by ID and in order, fields by position, and a map that shares
+// another's record where it had its own.
+TEST_F(TbltoolTest, DiffOfSectionsFieldsAndSharedMaps) {
+  WriteFile("a.txt", Table());
+  WriteFile("b.txt",
+            Table({{3, "SYSTEM=1,0,0,\"Generic\",GEN,,0,0,0,,0,Generic Sections,0,1001000000,0X0,1,0,3"},
+                   {7, "SECTION=2,3,\"Phone Book\",,0,,P,0X2,0,,0"},
+                   {8, "SECTION=1,0,\"Calendar\",,0,,C,0X2,0,,0\r\nSECTION=5,4,\"Tasks\",,0,,T,0X0,0,,0"},
+                   {21, "COUNT=1"},
+                   {23, "#"},
+                   {29, "COUNT=4"},
+                   {32, "FIELD=3,\"Email\",\"E-mail\",3,E,0,9,,,0X0,-1,0\r\n"
+                        "FIELD=4,\"Fax\",\"Fax\",4,P,0,9,,,0X0,-1,0"},
+                   {41, "COUNT=1"},
+                   {42, "MAP=3"}}));
+  RunResult r = Tool({"diff", "a.txt", "b.txt"});
+  EXPECT_EQ(r.out,
+            "--- a.txt\n+++ b.txt\n"
+            "systems:\n"
+            "  ~ system 1 \"Generic\"\n"
+            "      section order: 1, 2 -> 2, 1\n"
+            "      + section 5 \"Tasks\"\n"
+            "field lists:\n"
+            "  ~ field list 0 \"Generic Phone Book\"\n"
+            "      - field 2 \"First Name\"\n"
+            "  ~ field list 1 \"Organizer Contacts\"\n"
+            "      + field 4 \"Fax\"\n"
+            "field maps:\n"
+            "  ~ field map 1 \"Generic to Organizer\"\n"
+            "      entry 1: field 1 -> field 3\n"
+            "      entry 2: field 2 -> none\n");
+  EXPECT_EQ(r.exit_code, 1);
+
+  // A map that shares another's record comes out of import with a copy of
+  // its own, as out of any table tblconv writes.
+  ASSERT_EQ(Tool({"export", "a.txt", "-o", "a.json"}).exit_code, 0);
+  std::string j = ReadFile("a.json");
+  // Map 1 becomes map 3, and map 2 shares its record.
+  const std::string head = "{\"nConfigID\":1,\"nSecType\":3,\"dwSource\":65538,\"dwTarget\":131073,\"nMapID\":1,";
+  const size_t at = j.find(head);
+  ASSERT_NE(at, std::string::npos);
+  j.replace(at, head.size(),
+            "{\"nConfigID\":2,\"nSecType\":3,\"dwSource\":65538,\"dwTarget\":131073,\"nMapID\":3},\n"
+            "{\"nConfigID\":3,\"nSecType\":3,\"dwSource\":65538,\"dwTarget\":131073,\"nMapID\":3,");
+  WriteFile("shared.json", j);
+  ASSERT_EQ(Tool({"import", "shared.json", "shared.itb"}).exit_code, 0);
+  r = Tool({"diff", "a.txt", "shared.itb"});
+  EXPECT_EQ(r.out,
+            "--- a.txt\n+++ shared.itb\n"
+            "field maps:\n"
+            "  - field map 1 \"Generic to Organizer\"\n"
+            "  + field map 2 \"Generic to Organizer\"\n"
+            "  + field map 3 \"Generic to Organizer\"\n");
 }
 
 // Each generated table through export and import comes back exactly as
