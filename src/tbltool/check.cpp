@@ -119,7 +119,12 @@ bool CheckFile(const TableFile& f, std::vector<Finding>* out, std::string* error
     std::thread walk([&] { walked = CheckItbStructure(f.name, &layout, &structure, &walkError); });
     std::vector<Finding> records;
     DeferredPlacer deferred;
-    if (t.open) CheckRecords(&t.db, deferred, &records, true);
+    if (t.open) {
+      LoadedTable helper;
+      std::string unused;
+      bool two = LoadTable(f, &helper, &unused) == 0 && helper.open;
+      CheckRecords(&t.db, deferred, &records, true, two ? &helper.db : nullptr);
+    }
     walk.join();
     if (walked != 0) {
       *error = walkError;

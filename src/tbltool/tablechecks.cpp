@@ -4,12 +4,14 @@
 #include "tbltool/tablechecks.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstring>
 #include <cstdio>
 #include <functional>
 #include <map>
 #include <string_view>
+#include <thread>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -32,22 +34,37 @@ std::string Hex(uint32_t v) {
   return b;
 }
 
+// Findings with the record each is about; placed once all are in, so that
+// the lists can be checked on two threads.
 class Sink {
  public:
-  Sink(const Placer& p, std::vector<Finding>* out) : p_(p), out_(out) {}
   void Add(Severity s, RecKind kind, int id, int sub, std::string text) {
     Finding f;
     f.severity = s;
     f.text = std::move(text);
-    p_.Place(&f, kind, id, sub);
-    out_->push_back(std::move(f));
+    found_.push_back({std::move(f), kind, id, sub});
   }
   void Error(RecKind k, int id, int sub, std::string t) { Add(Severity::kError, k, id, sub, std::move(t)); }
   void Warn(RecKind k, int id, int sub, std::string t) { Add(Severity::kWarning, k, id, sub, std::move(t)); }
+  void Take(Sink* other) {
+    for (auto& f : other->found_) found_.push_back(std::move(f));
+    other->found_.clear();
+  }
+  void PlaceAll(const Placer& p, std::vector<Finding>* out) {
+    for (auto& f : found_) {
+      p.Place(&f.finding, f.kind, f.id, f.sub);
+      out->push_back(std::move(f.finding));
+    }
+    found_.clear();
+  }
 
  private:
-  const Placer& p_;
-  std::vector<Finding>* out_;
+  struct Found {
+    Finding finding;
+    RecKind kind;
+    int id, sub;
+  };
+  std::vector<Found> found_;
 };
 
 // How a text travels in the text form: as a subfield of a line, perhaps in
@@ -186,6 +203,12 @@ class FieldKeys {
     Add(&prefix_, "LOCALIZED_" + N(l.app) + "_" + type + "_" + N(l.section) + "_");
     start_ = HashText(prefix_);
   }
+  // A text as it stands in a key.
+  std::string MapText(std::string_view s) const {
+    std::string out;
+    Add(&out, s);
+    return out;
+  }
   std::string Key(std::string_view label, int item) const {
     std::string k = prefix_;
     Add(&k, label);
@@ -314,24 +337,66 @@ const FieldDesc& Field(const RecordDesc& d, const char* name) { return *FindFiel
 
 class Checks {
  public:
-  Checks(TableDb* db, const Placer& p, std::vector<Finding>* out, bool storeChecks)
-      : db_(db), sink_(p, out), storeChecks_(storeChecks) {}
-  void Run() {
+  Checks(TableDb* db, bool storeChecks) : db_(db), storeChecks_(storeChecks) {}
+  // With a second open copy of the table, the later half of the field
+  // lists is checked through it on a thread of its own.
+  void Run(TableDb* helper, const Placer& placer, std::vector<Finding>* out) {
     Systems();
-    Lists();
+    const std::vector<int> ids = ListIds(db_);
+    size_t half = ids.size();
+    if (helper && ids.size() > 1) {
+      // Halves of about as many fields each.
+      long total = 0, seen = 0;
+      for (int id : ids) total += std::max(0, GetFieldListCount(db_, id));
+      for (half = 0; half < ids.size() && 2 * seen < total; ++half) seen += std::max(0, GetFieldListCount(db_, ids[half]));
+    }
+    if (half < ids.size()) {
+      Checks other(helper, storeChecks_);
+      std::thread later([&] { other.Lists(ids, half, ids.size()); });
+      Lists(ids, 0, half);
+      later.join();
+      Take(&other);
+    } else {
+      Lists(ids, 0, ids.size());
+    }
     Maps();
     CharMaps();
     Table();
     Keys();
+    sink_.PlaceAll(placer, out);
   }
 
  private:
   void Systems();
-  void Lists();
+  // The lists ids[from, to), the sharing of keys reckoned over all ids.
+  void Lists(const std::vector<int>& ids, size_t from, size_t to);
+  // Takes over what another checked.
+  void Take(Checks* other) {
+    sink_.Take(&other->sink_);
+    for (const auto& [id, facts] : other->lists_) lists_[id] = facts;
+    const size_t offset = keys_.size();
+    keys_.insert(keys_.end(), other->keys_.begin(), other->keys_.end());
+    for (ListKeys l : other->listKeys_) {
+      l.begin += offset;
+      l.end += offset;
+      listKeys_.push_back(l);
+    }
+  }
   void Maps();
   void CharMaps();
   void Table();
   void Keys();
+  // The split keys a lone list gives its fields alike: with items 1, 2, 3,
+  // ... only a label that ends in digits ("A1", item 2) can make the key of
+  // a shorter one ("A", item 12). `digitEnds` are those fields.
+  void WithinList(int id, const FieldRecord* fields, int n, const std::vector<int>& digitEnds);
+  // The split keys a field: it has a name, and neither it nor its label
+  // begins with "_".
+  static bool Keyed(std::string_view label, std::string_view name) {
+    return !name.empty() && name[0] != '_' && !label.empty() && label[0] != '_';
+  }
+  void Clash(int list, const FieldRecord& first, int firstIndex, const FieldRecord& later, int laterIndex,
+             int firstList, const std::string& key);
   void Unreadable(RecKind k, int id, int rc) {
     sink_.Error(k, id, -1, "the record cannot be read (code " + N(rc) + ")");
   }
@@ -403,16 +468,18 @@ void Checks::Systems() {
   }
 }
 
-void Checks::Lists() {
+void Checks::Lists(const std::vector<int>& ids, size_t from, size_t to) {
   static const FieldDesc& kListName = Field(kListDesc, "szName");
   static const FieldDesc& kLabel = Field(kFieldDesc, "szLabel");
   static const FieldDesc& kName = Field(kFieldDesc, "szName");
   static const OtherTexts kOther(kFieldDesc, {"szName", "szLabel"});
-  const std::vector<int> ids = ListIds(db_);
-  size_t total = 0;
-  for (int id : ids) total += static_cast<size_t>(std::max(0, GetFieldListCount(db_, id)));
-  keys_.reserve(total);
-  for (int id : ids) {
+  // Only lists of one system and section type can share keys; most lists
+  // are alone in theirs, and their keys need no hashing.
+  std::map<uint32_t, int> sharing;
+  for (int id : ids) ++sharing[(uint32_t{GetFieldListApp(db_, id)} << 16) | GetFieldListSecType(db_, id)];
+  std::vector<int> digitEnds;
+  for (size_t at = from; at < to; ++at) {
+    const int id = ids[at];
     if (int rc = ReadListRec(db_, id, &rec_)) {
       Unreadable(RecKind::kList, id, rc);
       continue;
@@ -452,6 +519,8 @@ void Checks::Lists() {
     bool itemsReported = false;
     const size_t keysBegin = keys_.size();
     bool digitEnd = false;
+    const bool hashed = type && sharing[(uint32_t{l->nAppID} << 16) | l->nSecType] > 1;
+    digitEnds.clear();
     for (int j = 0; j < n; ++j) {
       const FieldRecord& f = fields[j];
       if (f.nItem != j + 1 && !itemsReported) {
@@ -476,14 +545,68 @@ void Checks::Lists() {
         sink_.Error(RecKind::kField, id, j,
                     "field " + N(j + 1) + " has a type the text form cannot carry (" + N(f.cType) + ")");
       // Names the split passes by are never keyed.
-      if (type && !name.empty() && name[0] != '_' && !(label.size() > 0 && label[0] == '_')) {
-        keys_.push_back({fieldKeys_.Hash(label, kLabel, &f, f.nItem), FieldKeys::HashField(&f, kName, name.size()), id, j});
-        digitEnd = digitEnd || (!label.empty() && label.back() >= '0' && label.back() <= '9');
+      if (type && Keyed(label, name)) {
+        const bool digit = label.back() >= '0' && label.back() <= '9';
+        if (hashed)
+          keys_.push_back({fieldKeys_.Hash(label, kLabel, &f, f.nItem), FieldKeys::HashField(&f, kName, name.size()), id, j});
+        else if (digit)
+          digitEnds.push_back(j);
+        digitEnd = digitEnd || digit;
+      }
+    }
+    if (!hashed && !digitEnds.empty()) {
+      if (itemsReported) {
+        // Items out of order: every key may meet another.
+        for (int j = 0; j < n; ++j) {
+          const FieldRecord& f = fields[j];
+          std::string_view label = TextOf(&f, kLabel), name = TextOf(&f, kName);
+          if (Keyed(label, name))
+            keys_.push_back({fieldKeys_.Hash(label, kLabel, &f, f.nItem), FieldKeys::HashField(&f, kName, name.size()), id, j});
+        }
+      } else {
+        WithinList(id, fields, n, digitEnds);
       }
     }
     if (keys_.size() > keysBegin)
       listKeys_.push_back({(uint64_t{facts.app} << 32) | (uint64_t{facts.type} << 16) | facts.section, keysBegin,
                            keys_.size(), digitEnd});
+  }
+}
+
+void Checks::Clash(int list, const FieldRecord& first, int firstIndex, const FieldRecord& later, int laterIndex,
+                   int firstList, const std::string& key) {
+  static const FieldDesc& kName = Field(kFieldDesc, "szName");
+  sink_.Warn(RecKind::kField, list, laterIndex,
+             "field " + N(laterIndex + 1) + " " + Quote(TextOf(&later, kName)) + " of field list " + N(list) +
+                 " gets the split key " + key + " of field " + N(firstIndex + 1) + " of field list " +
+                 N(firstList) + "; the split pair reads it back as " + Quote(TextOf(&first, kName)));
+}
+
+void Checks::WithinList(int id, const FieldRecord* fields, int n, const std::vector<int>& digitEnds) {
+  static const FieldDesc& kLabel = Field(kFieldDesc, "szLabel");
+  static const FieldDesc& kName = Field(kFieldDesc, "szName");
+  std::vector<std::pair<int, int>> seen;
+  for (int i : digitEnds) {
+    const std::string mapped = fieldKeys_.MapText(TextOf(&fields[i], kLabel));
+    const std::string item = N(fields[i].nItem);
+    size_t digits = 0;
+    while (digits < mapped.size() && std::isdigit(static_cast<unsigned char>(mapped[mapped.size() - 1 - digits])))
+      ++digits;
+    for (size_t k = 1; k <= digits; ++k) {
+      // Field i's key read as a shorter label and a longer item number.
+      std::string other = mapped.substr(mapped.size() - k) + item;
+      if (other[0] == '0' || other.size() > 5) continue;
+      int j = std::stoi(other) - 1;
+      if (j < 0 || j >= n || j == i) continue;
+      std::string_view label = TextOf(&fields[j], kLabel);
+      if (!Keyed(label, TextOf(&fields[j], kName)) || fieldKeys_.MapText(label) != mapped.substr(0, mapped.size() - k))
+        continue;
+      int a = std::min(i, j), b = std::max(i, j);
+      if (std::find(seen.begin(), seen.end(), std::make_pair(a, b)) != seen.end()) continue;
+      seen.emplace_back(a, b);
+      if (TextOf(&fields[a], kName) == TextOf(&fields[b], kName)) continue;
+      Clash(id, fields[a], a, fields[b], b, id, fieldKeys_.Key(TextOf(&fields[a], kLabel), fields[a].nItem));
+    }
   }
 }
 
@@ -572,7 +695,6 @@ void Checks::Keys() {
   std::map<uint64_t, std::vector<const ListKeys*>> groups;
   for (const ListKeys& l : listKeys_) groups[l.group].push_back(&l);
   static const FieldDesc& kLabel = Field(kFieldDesc, "szLabel");
-  static const FieldDesc& kName = Field(kFieldDesc, "szName");
   RecordBuf a, b;
   std::vector<int32_t> slot;
   std::vector<size_t> uses;  // indexes into keys_, in list order
@@ -601,20 +723,15 @@ void Checks::Keys() {
     const FieldRecord& fb = ListFields(b.as<FieldListRecord>())[later.field];
     const ListFacts& facts = lists_[first.list];
     fieldKeys_.Start(facts, SectionTypeKeyName(facts.type));
-    std::string key = fieldKeys_.Key(TextOf(&fa, kLabel), fa.nItem);
-    sink_.Warn(RecKind::kField, later.list, later.field,
-               "field " + N(later.field + 1) + " " + Quote(TextOf(&fb, kName)) + " of field list " +
-                   N(later.list) + " gets the split key " + key + " of field " + N(first.field + 1) +
-                   " of field list " + N(first.list) + "; the split pair reads it back as " +
-                   Quote(TextOf(&fa, kName)));
+    Clash(later.list, fa, first.field, fb, later.field, first.list, fieldKeys_.Key(TextOf(&fa, kLabel), fa.nItem));
     }
   }
 }
 
 }  // namespace
 
-void CheckRecords(TableDb* db, const Placer& placer, std::vector<Finding>* out, bool storeChecks) {
-  Checks(db, placer, out, storeChecks).Run();
+void CheckRecords(TableDb* db, const Placer& placer, std::vector<Finding>* out, bool storeChecks, TableDb* helper) {
+  Checks(db, storeChecks).Run(helper, placer, out);
 }
 
 }  // namespace tbltool
