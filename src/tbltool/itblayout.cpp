@@ -64,10 +64,15 @@ class FileReader {
     if (off + n > size_) return false;
     if (off >= start_ && off + n <= start_ + len_) {
       std::memcpy(dst, buf_.get() + (off - start_), n);
+      last_ = off;
       return true;
     }
     platform::Env* env = platform::Env::Get();
-    if (n > kWindow) return env->ReadAt(h_, off, dst, n) == static_cast<long>(n);
+    // Headers far apart (field lists of tens of kilobytes) are read alone;
+    // close ones (maps, charmaps) a window at a time.
+    const bool sparse = off > last_ + kNear || off < last_;
+    last_ = off;
+    if (n > kWindow || (sparse && n <= kNear)) return env->ReadAt(h_, off, dst, n) == static_cast<long>(n);
     if (!buf_) buf_.reset(new char[kWindow]);
     size_t want = static_cast<size_t>(std::min<uint64_t>(kWindow, size_ - off));
     long got = env->ReadAt(h_, off, buf_.get(), want);
@@ -82,14 +87,14 @@ class FileReader {
   }
 
  private:
-  // Small: the walk reads one header per block, and a field list's header
-  // stands tens of kilobytes after the one before it.
-  static constexpr size_t kWindow = 4 << 10;
+  static constexpr size_t kWindow = 64 << 10;
+  static constexpr uint64_t kNear = 4 << 10;
   platform::FileHandle h_ = platform::kInvalidHandle;
   uint64_t size_ = 0;
   std::unique_ptr<char[]> buf_;
   uint64_t start_ = 0;
   size_t len_ = 0;
+  uint64_t last_ = 0;  // where the last read began
 };
 
 std::string Where(BlockKind k, int id) {

@@ -345,21 +345,26 @@ class Checks {
     const std::vector<int> ids = ListIds(db_);
     size_t half = ids.size();
     if (helper && ids.size() > 1) {
-      // Halves of about as many fields each.
+      // The helper also checks the maps: it takes the later 40% of the
+      // fields, this thread the rest.
       long total = 0, seen = 0;
       for (int id : ids) total += std::max(0, GetFieldListCount(db_, id));
-      for (half = 0; half < ids.size() && 2 * seen < total; ++half) seen += std::max(0, GetFieldListCount(db_, ids[half]));
+      for (half = 0; half < ids.size() && 10 * seen < 6 * total; ++half)
+        seen += std::max(0, GetFieldListCount(db_, ids[half]));
     }
     if (half < ids.size()) {
       Checks other(helper, storeChecks_);
-      std::thread later([&] { other.Lists(ids, half, ids.size()); });
+      std::thread later([&] {
+        other.Lists(ids, half, ids.size());
+        other.Maps();
+      });
       Lists(ids, 0, half);
       later.join();
       Take(&other);
     } else {
       Lists(ids, 0, ids.size());
+      Maps();
     }
-    Maps();
     CharMaps();
     Table();
     Keys();
@@ -383,6 +388,15 @@ class Checks {
     }
   }
   void Maps();
+  struct ListFact {
+    bool exists;
+    int app;
+    int fields;
+  };
+  ListFact Fact(int id) {
+    if (!FieldListExists(db_, id)) return {false, 0, 0};
+    return {true, GetFieldListApp(db_, id), GetFieldListCount(db_, id)};
+  }
   void CharMaps();
   void Table();
   void Keys();
@@ -632,27 +646,27 @@ void Checks::Maps() {
       sink_.Error(RecKind::kMap, id, -1, map + " writes system " + N(dstSys) + ", which is not in the table");
     if (!own) continue;  // its record is checked with its own entry
     const FieldMapRecord* m = rec_.as<FieldMapRecord>();
-    auto src = lists_.find(m->nSourceList);
-    auto dst = lists_.find(m->nTargetList);
-    if (src == lists_.end())
+    // From the index, so that the maps need not wait for the lists.
+    const ListFact src = Fact(m->nSourceList), dst = Fact(m->nTargetList);
+    if (!src.exists)
       sink_.Error(RecKind::kMap, id, -1, map + ": its source list " + N(m->nSourceList) + " is not in the table");
-    if (dst == lists_.end())
+    if (!dst.exists)
       sink_.Error(RecKind::kMap, id, -1, map + ": its target list " + N(m->nTargetList) + " is not in the table");
-    if (src != lists_.end() && src->second.app != srcSys)
+    if (src.exists && src.app != srcSys)
       sink_.Warn(RecKind::kMap, id, -1,
-                 map + ": source list " + N(m->nSourceList) + " belongs to system " + N(src->second.app) +
+                 map + ": source list " + N(m->nSourceList) + " belongs to system " + N(src.app) +
                      ", not to the map's source system " + N(srcSys));
-    if (dst != lists_.end() && dst->second.app != dstSys)
+    if (dst.exists && dst.app != dstSys)
       sink_.Warn(RecKind::kMap, id, -1,
-                 map + ": target list " + N(m->nTargetList) + " belongs to system " + N(dst->second.app) +
+                 map + ": target list " + N(m->nTargetList) + " belongs to system " + N(dst.app) +
                      ", not to the map's target system " + N(dstSys));
     const int entries = MapEntries(rec_);
-    if (src != lists_.end() && entries != src->second.fields)
+    if (src.exists && entries != src.fields)
       sink_.Error(RecKind::kMap, id, -1,
-                  map + " holds " + N(entries) + " entries for the " + N(src->second.fields) +
+                  map + " holds " + N(entries) + " entries for the " + N(src.fields) +
                       " fields of its source list " + N(m->nSourceList));
-    if (dst != lists_.end()) {
-      const int limit = dst->second.fields;
+    if (dst.exists) {
+      const int limit = dst.fields;
       for (int e = 0; e < entries; ++e) {
         int16_t v = GetMapEntry(m, e);
         if (v >= limit || v < -1) {
