@@ -2,7 +2,6 @@
 // that memory stays that of one record whatever the table's size.
 #include "tbltool/export.h"
 
-#include "platform/platform.h"
 #include "tbltool/cli.h"
 #include "tbltool/fields.h"
 #include "tbltool/findings.h"
@@ -226,8 +225,7 @@ int RunExport(int argc, char** argv) {
 
   std::FILE* out = stdout;
   if (!cl.output.empty()) {
-    platform::FileAttributes a;
-    if (!cl.force && platform::Env::Get()->GetAttributes(cl.output, &a)) {
+    if (!cl.force && FileExists(cl.output)) {
       Complain(cl.output + " exists; -f replaces it");
       return kExitTrouble;
     }
@@ -244,7 +242,7 @@ int RunExport(int argc, char** argv) {
       Complain(cl.files[0].name + ": a record cannot be read (code " + std::to_string(rc) + ")");
     else
       Complain((cl.output.empty() ? std::string("standard output") : cl.output) + ": writing failed");
-    if (!cl.output.empty()) platform::Env::Get()->RemoveFile(cl.output);
+    if (!cl.output.empty()) RemoveFileIfAny(cl.output);
     return kExitTrouble;
   }
   return kExitOk;

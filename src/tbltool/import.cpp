@@ -10,7 +10,6 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
-#include "platform/platform.h"
 #include "qvdf/store/store.h"
 #include "tbltool/bytes.h"
 #include "tbltool/cli.h"
@@ -445,9 +444,7 @@ int RunImport(int argc, char** argv) {
   if (!IdentifyFile(cl.files[1].name, cl.files[1].version, &out))
     return UsageError("import", cl.files[1].name + " is no table form that can be written (.itb, .txt, .rc2, .itr)");
   if (out.form == Form::Fil) return UsageError("import", "a module (.fil) cannot be written");
-  platform::Env* env = platform::Env::Get();
-  platform::FileAttributes a;
-  if (!cl.force && env->GetAttributes(out.name, &a)) {
+  if (!cl.force && FileExists(out.name)) {
     Complain(out.name + " exists; -f replaces it");
     return kExitTrouble;
   }

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/platform.h"
+#include "tbltool/source.h"
 #include "qvdf/store/records.h"
 
 namespace tbltool {
@@ -47,16 +47,9 @@ namespace {
 // blocks in file order costs a few large reads.
 class FileReader {
  public:
-  ~FileReader() {
-    if (h_ != platform::kInvalidHandle) platform::Env::Get()->CloseFile(h_);
-  }
   bool Open(const std::string& path) {
-    platform::Env* env = platform::Env::Get();
-    if (env->OpenFile(path, platform::Access::kRead, platform::Disposition::kOpenExisting, &h_) != 0)
-      return false;
-    int64_t size = env->FileSize(h_);
-    if (size < 0) return false;
-    size_ = static_cast<uint64_t>(size);
+    if (!file_.Open(path)) return false;
+    size_ = file_.size();
     return true;
   }
   uint64_t size() const { return size_; }
@@ -67,15 +60,14 @@ class FileReader {
       last_ = off;
       return true;
     }
-    platform::Env* env = platform::Env::Get();
     // Headers far apart (field lists of tens of kilobytes) are read alone;
     // close ones (maps, charmaps) a window at a time.
     const bool sparse = off > last_ + kNear || off < last_;
     last_ = off;
-    if (n > kWindow || (sparse && n <= kNear)) return env->ReadAt(h_, off, dst, n) == static_cast<long>(n);
+    if (n > kWindow || (sparse && n <= kNear)) return file_.ReadAt(off, dst, n) == static_cast<long>(n);
     if (!buf_) buf_.reset(new char[kWindow]);
     size_t want = static_cast<size_t>(std::min<uint64_t>(kWindow, size_ - off));
-    long got = env->ReadAt(h_, off, buf_.get(), want);
+    long got = file_.ReadAt(off, buf_.get(), want);
     if (got < static_cast<long>(n)) {
       len_ = 0;
       return false;
@@ -89,7 +81,7 @@ class FileReader {
  private:
   static constexpr size_t kWindow = 64 << 10;
   static constexpr uint64_t kNear = 4 << 10;
-  platform::FileHandle h_ = platform::kInvalidHandle;
+  RawFile file_;
   uint64_t size_ = 0;
   std::unique_ptr<char[]> buf_;
   uint64_t start_ = 0;

@@ -696,6 +696,31 @@ int TempTable::Create(std::string* error) {
 
 int TempTable::Close() { return CloseTable(&db); }
 
+bool FileExists(const std::string& path) {
+  platform::FileAttributes a;
+  return Env()->GetAttributes(path, &a);
+}
+
+void RemoveFileIfAny(const std::string& path) {
+  if (FileExists(path)) Env()->RemoveFile(path);
+}
+
+bool IsLeadByte(unsigned char c) { return c >= 0x80 && Env()->IsLeadByte(c); }
+
+RawFile::~RawFile() {
+  if (h_ != platform::kInvalidHandle) Env()->CloseFile(h_);
+}
+
+bool RawFile::Open(const std::string& path) {
+  if (Env()->OpenFile(path, platform::Access::kRead, platform::Disposition::kOpenExisting, &h_) != 0) return false;
+  int64_t size = Env()->FileSize(h_);
+  if (size < 0) return false;
+  size_ = static_cast<uint64_t>(size);
+  return true;
+}
+
+long RawFile::ReadAt(uint64_t off, void* dst, size_t n) { return Env()->ReadAt(h_, off, dst, n); }
+
 namespace {
 
 // What the read and the write said; shown only when one of them fails, as

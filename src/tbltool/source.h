@@ -133,6 +133,31 @@ class TempTable {
   std::string path_;
 };
 
+// The operating system as the commands need it besides reading tables,
+// kept here with the rest of what reaches below the record operations.
+bool FileExists(const std::string& path);
+void RemoveFileIfAny(const std::string& path);
+// Whether c begins a double-byte character in the code page in use.
+bool IsLeadByte(unsigned char c);
+
+// A file's bytes by position, for the structural check of binary tables.
+class RawFile {
+ public:
+  RawFile() = default;
+  ~RawFile();
+  RawFile(const RawFile&) = delete;
+  RawFile& operator=(const RawFile&) = delete;
+  // False when the file cannot be opened or its size had.
+  bool Open(const std::string& path);
+  uint64_t size() const { return size_; }
+  // Bytes read, or -1.
+  long ReadAt(uint64_t off, void* dst, size_t n);
+
+ private:
+  int h_ = -1;
+  uint64_t size_ = 0;
+};
+
 // Reads the closed table file `itbPath` into `into` as tblconv reads an
 // .itb input, then writes `into` as `out` in its form; messages of level 80
 // and up go to stderr prefixed with the output name. 0, or the failing

@@ -17,7 +17,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "platform/platform.h"
+#include "tbltool/source.h"
 #include "qvdf/store/store.h"
 #include "tbltool/fields.h"
 #include "tbltool/tables.h"
@@ -189,7 +189,7 @@ struct ListFacts {
 // a clash needs the key itself.
 class FieldKeys {
  public:
-  FieldKeys() : env_(platform::Env::Get()) {
+  FieldKeys() {
     for (int c = 0; c < 256; ++c) {
       char m = '_';
       if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || c == '_') m = static_cast<char>(c);
@@ -226,7 +226,7 @@ class FieldKeys {
     if (!MapPlain(whole, field.size, label.size(), buf)) {
       for (size_t i = 0; i < label.size() && n < 80; ++i) {
         unsigned char c = static_cast<unsigned char>(label[i]);
-        if (c >= 0x80 && i + 1 < label.size() && env_->IsLeadByte(c)) ++i;
+        if (c >= 0x80 && i + 1 < label.size() && IsLeadByte(c)) ++i;
         buf[n++] = map_[c];
       }
     } else {
@@ -316,11 +316,10 @@ class FieldKeys {
     for (size_t i = 0; i < s.size(); ++i) {
       unsigned char c = static_cast<unsigned char>(s[i]);
       // A double-byte character becomes one "_".
-      if (c >= 0x80 && i + 1 < s.size() && env_->IsLeadByte(c)) ++i;
+      if (c >= 0x80 && i + 1 < s.size() && IsLeadByte(c)) ++i;
       out->push_back(map_[c]);
     }
   }
-  platform::Env* env_;
   char map_[256];
   std::string prefix_;
   uint64_t start_ = 0;
