@@ -78,6 +78,9 @@ std::string Unix(const std::string& s) {
 #ifndef TBLCONV_BUILD_BIN
 #define TBLCONV_BUILD_BIN "tblconv"
 #endif
+#ifndef TBLTOOL_BUILD_BIN
+#define TBLTOOL_BUILD_BIN "tbltool"
+#endif
 #ifndef TBLCONV_BUILD_SOURCE_DIR
 #define TBLCONV_BUILD_SOURCE_DIR "."
 #endif
@@ -217,7 +220,16 @@ RunResult ToolTest::RunOnce(const std::vector<std::string>& args,
   return RunTogether({args}, env)[0];
 }
 
+RunResult ToolTest::RunTbltool(const std::vector<std::string>& args,
+                               const std::map<std::string, std::string>& env) {
+  tbltool_ = true;
+  RunResult r = RunTogether({args}, env)[0];
+  tbltool_ = false;
+  return r;
+}
+
 std::string ToolTest::Program() const {
+  if (tbltool_) return Env("TBLTOOL_BIN", TBLTOOL_BUILD_BIN);
   if (!private_bin_.empty()) return private_bin_;
   return Env("TBLCONV_BIN", Env("TBLCONV_DEFAULT_BIN", TBLCONV_BUILD_BIN));
 }
@@ -259,7 +271,8 @@ std::vector<RunResult> ToolTest::RunTogether(const std::vector<std::vector<std::
   std::vector<RunResult> results(runs.size());
   std::vector<pid_t> pids(runs.size(), -1);
   for (size_t i = 0; i < runs.size(); ++i) {
-    std::vector<std::string> argv = Split(Env("TBLCONV_RUNNER"));
+    std::vector<std::string> argv =
+        tbltool_ ? std::vector<std::string>() : Split(Env("TBLCONV_RUNNER"));
     argv.push_back(Program());
     argv.insert(argv.end(), runs[i].begin(), runs[i].end());
     // The tool runs in the test directory, as a user's shell would.

@@ -3,6 +3,7 @@
 // private directory (also its TMPDIR) that is removed afterwards.
 //
 // TBLCONV_BIN names the program to run (default: the build's tblconv);
+// TBLTOOL_BIN the tbltool that RunTbltool runs (default: the build's);
 // TBLCONV_RUNNER, when set, is put in front of it (e.g. "wine" for the
 // Windows build). Platform-specific expectations go through the helpers at
 // the bottom, never through copies of a test. For the Windows build Run()
@@ -32,6 +33,9 @@ class ToolTest : public ::testing::Test {
   // Runs the tool with args in the test directory.
   RunResult Run(const std::vector<std::string>& args,
                 const std::map<std::string, std::string>& env = {});
+  // Runs tbltool (native only: it has no Windows build) the same way.
+  RunResult RunTbltool(const std::vector<std::string>& args,
+                       const std::map<std::string, std::string>& env = {});
 
   std::string dir() const { return dir_; }
   // One run, as Run but never repeated.
@@ -73,6 +77,7 @@ class ToolTest : public ::testing::Test {
  private:
   std::string root_;         // holds work/ (the cwd), tmp/ (TMPDIR) and the captured streams
   std::string private_bin_;  // the copy run instead of the build's program
+  bool tbltool_ = false;     // the run in progress is tbltool's
   std::string dir_;
   std::string tmp_;
   bool merge_streams_ = false;

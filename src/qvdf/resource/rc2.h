@@ -63,6 +63,10 @@ class Rc2Input : public LineSource {
   // long"). After the "0," line or -1 every call returns 0.
   int NextLine(std::string_view* line, MessageFn msg) override;
 
+ public:
+  // Lines of the script, its header included.
+  uint64_t LineNumber() const override { return in_.count(); }
+
  private:
   friend int OpenRc2Input(Rc2Input* r, int version, const char* name, MessageFn msg,
                           Rc2Carry* carry);

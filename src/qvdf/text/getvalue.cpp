@@ -56,14 +56,23 @@ size_t CutLength(const char* text, size_t len, size_t max) {
 
 }  // namespace
 
+int LineSource::Fetch(MessageFn msg) {
+  int got = NextLine(&line_, msg);
+  if (got == 1)
+    ++fetched_;
+  else
+    ended_ = true;
+  return got;
+}
+
 int LineSource::GetValue(const char* key, char* buf, int size, MessageFn msg) {
   if (!current_) {
-    int got = NextLine(&line_, msg);
+    int got = Fetch(msg);
     if (got != 1) return got < 0 ? kValueError : kValueEnd;
     current_ = true;
   }
   while (IsSkipped(line_)) {
-    int got = NextLine(&line_, msg);
+    int got = Fetch(msg);
     if (got != 1) {
       current_ = false;
       return got < 0 ? kValueError : kValueEnd;

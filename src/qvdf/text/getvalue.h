@@ -70,14 +70,33 @@ class LineSource : public ValueSource {
  public:
   int GetValue(const char* key, char* buf, int size, MessageFn msg) override;
 
+  // Where the read stands, for tools that tie what the reader says to a
+  // place: the number of the line fetched last, counting every line of the
+  // file from 1 (0 before the first); that line, valid until the next
+  // fetch; whether it is still current (not yet taken as a value); and
+  // whether the lines have run out.
+  virtual uint64_t LineNumber() const { return fetched_; }
+  std::string_view LastLine() const { return line_; }
+  bool HasCurrent() const { return current_; }
+  bool Ended() const { return ended_; }
+
  protected:
   // 1 with the next line (which stays valid until the next call); 0 when
   // none is left; -1 when the input cannot be read on (already reported).
   virtual int NextLine(std::string_view* line, MessageFn msg) = 0;
   // Forgets the current line (a new input begins).
-  void ResetLines() { current_ = false; }
+  void ResetLines() {
+    current_ = ended_ = false;
+    fetched_ = 0;
+    line_ = {};
+  }
 
  private:
+  // NextLine through the counters above.
+  int Fetch(MessageFn msg);
+
   std::string_view line_;
   bool current_ = false;
+  bool ended_ = false;
+  uint64_t fetched_ = 0;
 };

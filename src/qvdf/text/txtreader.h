@@ -30,6 +30,10 @@ class TxtInput : public LineSource {
   // kLfWarning once.
   int NextLine(std::string_view* line, MessageFn msg) override;
 
+ public:
+  // Lines of the file read so far (a warning about a line counts it).
+  uint64_t LineNumber() const override { return in_.count(); }
+
  private:
   enum class LineEnds { kUnknown, kCrLf, kLf };
 
