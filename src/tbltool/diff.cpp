@@ -241,6 +241,20 @@ class Differ {
  public:
   Differ(TableDb* a, TableDb* b, Report* r) : a_(a), b_(b), r_(r) {}
 
+  // Reads the record of each table that has it (read(db, buf)); true when
+  // both have it, otherwise reports it added or removed.
+  template <typename Read>
+  bool InBoth(Item& it, bool inA, bool inB, const FieldDesc& name, Read read) {
+    const std::string what = it.kind + " " + std::to_string(it.id);
+    if (inA) Need(read(a_, &ra_), what + " of A");
+    if (inB) Need(read(b_, &rb_), what + " of B");
+    if (inA && inB) return true;
+    it.op = inA ? '-' : '+';
+    it.name = TextOf((inA ? ra_ : rb_).bytes.data(), name);
+    r_->Add(it);
+    return false;
+  }
+
   void Systems() {
     static const FieldDesc& kName = Named(kSystemDesc, "szName");
     r_->Group("systems");
@@ -248,13 +262,9 @@ class Differ {
       Item it;
       it.kind = "system";
       it.id = id;
-      if (inA) Need(ReadSystemRec(a_, id, &ra_), "system " + std::to_string(id) + " of A");
-      if (inB) Need(ReadSystemRec(b_, id, &rb_), "system " + std::to_string(id) + " of B");
-      if (!inA || !inB) {
-        it.op = inA ? '-' : '+';
-        it.name = TextOf((inA ? ra_ : rb_).bytes.data(), kName);
-        return r_->Add(it);
-      }
+      if (!InBoth(it, inA, inB, kName,
+                  [&](TableDb* db, RecordBuf* r) { return ReadSystemRec(db, id, r); }))
+        return;
       if (ra_.bytes == rb_.bytes) return;
       it.name = TextOf(rb_.bytes.data(), kName);
       FieldChanges(kSystemDesc, ra_.bytes.data(), rb_.bytes.data(), &it.changes);
@@ -271,13 +281,9 @@ class Differ {
       Item it;
       it.kind = "field list";
       it.id = id;
-      if (inA) Need(ReadListRec(a_, id, &ra_), "field list " + std::to_string(id) + " of A");
-      if (inB) Need(ReadListRec(b_, id, &rb_), "field list " + std::to_string(id) + " of B");
-      if (!inA || !inB) {
-        it.op = inA ? '-' : '+';
-        it.name = TextOf((inA ? ra_ : rb_).bytes.data(), kName);
-        return r_->Add(it);
-      }
+      if (!InBoth(it, inA, inB, kName,
+                  [&](TableDb* db, RecordBuf* r) { return ReadListRec(db, id, r); }))
+        return;
       int ma = GetFieldListMark(a_, id), mb = GetFieldListMark(b_, id);
       if (ra_.bytes == rb_.bytes && ma == mb) return;
       it.name = TextOf(rb_.bytes.data(), kName);
@@ -318,15 +324,10 @@ class Differ {
       it.id = id;
       ConfigRecord ca{}, cb{};
       bool ownA = false, ownB = false;
-      if (inA)
-        Need(ReadMapRec(a_, id, &ca, &ra_, &ownA), "field map " + std::to_string(id) + " of A");
-      if (inB)
-        Need(ReadMapRec(b_, id, &cb, &rb_, &ownB), "field map " + std::to_string(id) + " of B");
-      if (!inA || !inB) {
-        it.op = inA ? '-' : '+';
-        it.name = TextOf((inA ? ra_ : rb_).bytes.data(), kName);
-        return r_->Add(it);
-      }
+      if (!InBoth(it, inA, inB, kName, [&](TableDb* db, RecordBuf* r) {
+            return db == a_ ? ReadMapRec(db, id, &ca, r, &ownA) : ReadMapRec(db, id, &cb, r, &ownB);
+          }))
+        return;
       if (std::memcmp(&ca, &cb, sizeof ca) == 0 && ownA == ownB && ra_.bytes == rb_.bytes) return;
       it.name = TextOf(rb_.bytes.data(), kName);
       FieldChanges(kConfigDesc, &ca, &cb, &it.changes);
@@ -362,13 +363,9 @@ class Differ {
       Item it;
       it.kind = "charmap";
       it.id = id;
-      if (inA) Need(ReadCharMapRec(a_, id, &ra_), "charmap " + std::to_string(id) + " of A");
-      if (inB) Need(ReadCharMapRec(b_, id, &rb_), "charmap " + std::to_string(id) + " of B");
-      if (!inA || !inB) {
-        it.op = inA ? '-' : '+';
-        it.name = TextOf((inA ? ra_ : rb_).bytes.data(), kName);
-        return r_->Add(it);
-      }
+      if (!InBoth(it, inA, inB, kName,
+                  [&](TableDb* db, RecordBuf* r) { return ReadCharMapRec(db, id, r); }))
+        return;
       if (ra_.bytes == rb_.bytes) return;
       it.name = TextOf(rb_.bytes.data(), kName);
       FieldChanges(kCharMapDesc, ra_.bytes.data(), rb_.bytes.data(), &it.changes);

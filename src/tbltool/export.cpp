@@ -81,6 +81,19 @@ void WriteFields(JsonOut& j, const RecordDesc& d, const void* rec) {
   }
 }
 
+// "key": [ {fields of each of the n records} ].
+template <typename Rec>
+void WriteArray(JsonOut& j, const char* key, const RecordDesc& d, const Rec* recs, int n) {
+  j.Key(key);
+  j.BeginArray();
+  for (int i = 0; i < n; ++i) {
+    j.BeginObject();
+    WriteFields(j, d, &recs[i]);
+    j.EndObject();
+  }
+  j.EndArray();
+}
+
 int Fail(int rc) { return rc != 0 ? rc : kErrBadFormat; }
 
 }  // namespace
@@ -132,15 +145,8 @@ int ExportTable(TableDb* db, const std::string& rc2Suffix, std::FILE* f) {
     j.Break();
     j.BeginObject();
     WriteFields(j, kSystemDesc, rec.bytes.data());
-    j.Key("sections");
-    j.BeginArray();
-    const SectionRecord* secs = SystemSections(rec.as<SystemRecord>());
-    for (int i = 0; i < SectionCount(rec); ++i) {
-      j.BeginObject();
-      WriteFields(j, kSectionDesc, &secs[i]);
-      j.EndObject();
-    }
-    j.EndArray();
+    WriteArray(j, "sections", kSectionDesc, SystemSections(rec.as<SystemRecord>()),
+               SectionCount(rec));
     j.EndObject();
   }
   j.Break();
@@ -159,15 +165,7 @@ int ExportTable(TableDb* db, const std::string& rc2Suffix, std::FILE* f) {
     char mark = static_cast<char>(GetFieldListMark(db, id));
     j.Key("cMark");
     j.Text(mark ? std::string_view(&mark, 1) : std::string_view());
-    j.Key("fields");
-    j.BeginArray();
-    const FieldRecord* fields = ListFields(rec.as<FieldListRecord>());
-    for (int k = 0; k < FieldCount(rec); ++k) {
-      j.BeginObject();
-      WriteFields(j, kFieldDesc, &fields[k]);
-      j.EndObject();
-    }
-    j.EndArray();
+    WriteArray(j, "fields", kFieldDesc, ListFields(rec.as<FieldListRecord>()), FieldCount(rec));
     j.EndObject();
   }
   j.Break();
