@@ -2,113 +2,32 @@
 // through tblconv's own inputs and ReadTxtTable, so values arrive exactly as
 // tblconv reads them; a value source in between notes the line of every
 // record, and the message callback the line of every message.
+// The raw checks of the bytes are in rawscan.cpp, the rest of source.h in
+// tablefiles.cpp.
 #include "tbltool/source.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string_view>
-#include <unordered_map>
 
-#include "driver/args.h"
-#include "driver/dispatch.h"
 #include "platform/platform.h"
 #include "qvdf/resource/fil.h"
 #include "qvdf/resource/localized.h"
 #include "qvdf/resource/rc2.h"
 #include "qvdf/resource/rc2line.h"
 #include "qvdf/resource/split.h"
-#include "qvdf/resource/textfile.h"
 #include "qvdf/store/store.h"
 #include "qvdf/text/textstr.h"
 #include "qvdf/text/txtreader.h"
-#include "qvutil/fileio.h"
 #include "qvutil/status.h"
+#include "tbltool/source_internal.h"
 
 namespace tbltool {
 
-bool IdentifyFile(const std::string& name, int forcedVersion, TableFile* f) {
-  f->name = name;
-  f->kind = ClassifyFile(name.c_str(), forcedVersion);
-  switch (f->kind) {
-    case FileKind::ItbV4:
-      f->form = Form::Itb;
-      f->version = 4;
-      return true;
-    case FileKind::TxtV2:
-      f->form = Form::Txt;
-      f->version = 2;
-      return true;
-    case FileKind::TxtV3:
-      f->form = Form::Txt;
-      f->version = 3;
-      return true;
-    case FileKind::TxtV4:
-      f->form = Form::Txt;
-      f->version = 4;
-      return true;
-    case FileKind::Rc2V3:
-      f->form = Form::Rc2;
-      f->version = 3;
-      return true;
-    case FileKind::Rc2V4:
-      f->form = Form::Rc2;
-      f->version = 4;
-      return true;
-    case FileKind::FilV3:
-      f->form = Form::Fil;
-      f->version = 3;
-      return true;
-    case FileKind::FilV4:
-      f->form = Form::Fil;
-      f->version = 4;
-      return true;
-    case FileKind::ItrV3:
-      f->form = Form::Itr;
-      f->version = 3;
-      return true;
-    case FileKind::ItrV4:
-      f->form = Form::Itr;
-      f->version = 4;
-      return true;
-    default:
-      f->form = Form::Unknown;
-      return false;
-  }
-}
-
-const char* FormName(Form form) {
-  switch (form) {
-    case Form::Itb:
-      return "binary table";
-    case Form::Txt:
-      return "text table";
-    case Form::Rc2:
-      return "resource script";
-    case Form::Fil:
-      return "module";
-    case Form::Itr:
-      return "split pair";
-    default:
-      return "unknown";
-  }
-}
-
-const char* FormTag(Form form) {
-  switch (form) {
-    case Form::Itb:
-      return "itb";
-    case Form::Txt:
-      return "txt";
-    case Form::Rc2:
-      return "rc2";
-    case Form::Fil:
-      return "fil";
-    case Form::Itr:
-      return "itr";
-    default:
-      return "";
-  }
-}
+using source::Env;
+using source::ScanStringTable;
+using source::ScanTextFile;
+using source::TempName;
 
 namespace {
 
@@ -134,47 +53,6 @@ uint32_t Places::MapLine(int id) const { return Find(maps, id); }
 uint32_t Places::CharMapLine(int id) const { return Find(charmaps, id); }
 
 namespace {
-
-platform::Env* Env() { return platform::Env::Get(); }
-
-bool HasBom(std::string_view s) {
-  return (s.size() >= 3 && s.compare(0, 3, "\xEF\xBB\xBF") == 0) ||
-         (s.size() >= 2 && (s.compare(0, 2, "\xFF\xFE") == 0 || s.compare(0, 2, "\xFE\xFF") == 0));
-}
-
-constexpr char kBomText[] =
-    "byte-order mark at the start of the file; the readers take it for text";
-
-// The raw checks of a .txt the reader does not make: a byte-order mark, and
-// lines that end in LF alone in a file whose lines end in CR LF (the reader
-// takes them as CR LF; a file whose first line ends in LF alone is the
-// reader's own warning).
-void ScanTextFile(const std::string& name, std::vector<RawFinding>* raw) {
-  platform::FileHandle h = platform::kInvalidHandle;
-  if (Env()->OpenFile(name, platform::Access::kRead, platform::Disposition::kOpenExisting, &h) != 0)
-    return;
-  platform::File file(h);
-  LineReader in(h);
-  std::string_view line;
-  bool crlf = false, known = false;
-  uint64_t lfOnly = 0, first = 0;
-  while (in.Next(&line) == kLineRead) {
-    if (in.count() == 1 && HasBom(line)) raw->push_back({name, 1, true, kBomText});
-    if (line.empty() || line.back() != '\n') continue;
-    const bool cr = line.size() >= 2 && line[line.size() - 2] == '\r';
-    if (!known) {
-      known = true;
-      crlf = cr;
-    } else if (crlf && !cr && lfOnly++ == 0) {
-      first = in.count();
-    }
-  }
-  if (lfOnly == 0) return;
-  std::string text = "line ends in LF without CR";
-  if (lfOnly > 1)
-    text += " (and " + std::to_string(lfOnly - 1) + (lfOnly == 2 ? " more line)" : " more lines)");
-  raw->push_back({name, static_cast<uint32_t>(first), false, text});
-}
 
 // The read in progress: the message callback is a plain function, so it
 // finds it here. One read at a time.
@@ -361,58 +239,6 @@ int ReadScript(LoadedTable* out, const std::string& path, int version, bool keye
   return rc;
 }
 
-std::string TempName(const char* prefix, std::string* error) {
-  std::string path;
-  if (Env()->CreateUniqueFile(Env()->TempDirectory(), prefix, &path, nullptr) != 0) {
-    *error = "no temporary file can be made in " + Env()->TempDirectory();
-    return "";
-  }
-  return path;
-}
-
-// Problems of the string table itself, which the merge passes over or
-// resolves silently: lines without a key and quoted text, keys given twice.
-void ScanStringTable(const std::string& itr, std::vector<RawFinding>* raw) {
-  TextFile f;
-  if (f.Open(itr, platform::Access::kRead, platform::Disposition::kOpenExisting) != 0) return;
-  // By a 64-bit hash of each key: a string table holds a key per field.
-  struct Seen {
-    uint32_t line;
-    size_t text;
-  };
-  std::unordered_map<size_t, Seen> seen;
-  std::hash<std::string_view> hash;
-  std::string_view line;
-  uint32_t number = 0;
-  while (f.ReadLine(&line) == kLineRead) {
-    ++number;
-    if (number == 1 && HasBom(line)) raw->push_back({itr, 1, false, kBomText});
-    size_t kb = line.find_first_not_of(" \t\r\n");
-    if (kb == std::string_view::npos) continue;
-    size_t ke = line.find_first_of(" \t\r\n", kb);
-    size_t q1 = line.find('"');
-    size_t q2 = q1 == std::string_view::npos ? q1 : line.find('"', q1 + 1);
-    if (q2 == std::string_view::npos || q2 == q1 + 1 || ke == kb) {
-      raw->push_back(
-          {itr, number, false, "line holds no key with a quoted text; the merge passes it over"});
-      continue;
-    }
-    std::string_view key = line.substr(kb, (ke == std::string_view::npos ? line.size() : ke) - kb);
-    std::string_view text = line.substr(q1 + 1, q2 - q1 - 1);
-    std::string_view after = line.substr(q2 + 1);
-    if (after.find_first_not_of(" \t\r\n") != std::string_view::npos)
-      raw->push_back(
-          {itr, number, false, "text ends at its second quote; the rest of the line is not read"});
-    auto [it, added] = seen.emplace(hash(key), Seen{number, hash(text)});
-    if (added) continue;
-    if (it->second.text != hash(text)) {
-      raw->push_back({itr, number, false,
-                      "key " + std::string(key) + " was given another text at line " +
-                          std::to_string(it->second.line) + "; the merge keeps that one"});
-    }
-  }
-}
-
 int LoadPair(const TableFile& f, LoadedTable* out, std::string* error) {
   const std::string itf = ItfNameFor(f.name);
   if (CheckReadable(f.name, error) != 0) return 2;
@@ -543,91 +369,6 @@ int LoadTable(const TableFile& f, LoadedTable* out, std::string* error) {
     default:
       return 2;
   }
-}
-
-TempTable::~TempTable() {
-  if (IsTableOpen(&db)) AbortTable(&db, 0);
-  if (!path_.empty()) Env()->RemoveFile(path_);
-}
-
-int TempTable::Create(std::string* error) {
-  path_ = TempName("ITB", error);
-  if (path_.empty()) return -1;
-  int rc = CreateTable(path_.c_str());
-  if (rc == 0) rc = OpenTable(path_.c_str(), &db, 1);
-  if (rc != 0) *error = "no temporary table can be made (code " + std::to_string(rc) + ")";
-  return rc;
-}
-
-int TempTable::Close() { return CloseTable(&db); }
-
-bool FileExists(const std::string& path) {
-  platform::FileAttributes a;
-  return Env()->GetAttributes(path, &a);
-}
-
-void RemoveFileIfAny(const std::string& path) {
-  if (FileExists(path)) Env()->RemoveFile(path);
-}
-
-bool IsLeadByte(unsigned char c) { return c >= 0x80 && Env()->IsLeadByte(c); }
-
-RawFile::~RawFile() {
-  if (h_ != platform::kInvalidHandle) Env()->CloseFile(h_);
-}
-
-bool RawFile::Open(const std::string& path) {
-  if (Env()->OpenFile(path, platform::Access::kRead, platform::Disposition::kOpenExisting, &h_) !=
-      0)
-    return false;
-  int64_t size = Env()->FileSize(h_);
-  if (size < 0) return false;
-  size_ = static_cast<uint64_t>(size);
-  return true;
-}
-
-long RawFile::ReadAt(uint64_t off, void* dst, size_t n) { return Env()->ReadAt(h_, off, dst, n); }
-
-namespace {
-
-// What the read and the write said; shown only when one of them fails, as
-// the text writer reports its counts at the level of an error.
-std::vector<std::string> g_said;
-
-void Remember(int level, const char* text) {
-  if (level < kLevelWarning || !text) return;
-  std::string_view t(text);
-  while (!t.empty() && t.front() == '\n') t.remove_prefix(1);
-  g_said.emplace_back(t);
-}
-bool RememberKeeps(int level) { return level >= kLevelWarning; }
-
-int Said(const TableFile& out, int rc) {
-  if (rc != 0)
-    for (const std::string& m : g_said)
-      std::fprintf(stderr, "tbltool: %s: %s\n", out.name.c_str(), m.c_str());
-  g_said.clear();
-  return rc;
-}
-
-}  // namespace
-
-int WriteTableAs(const std::string& itbPath, const TableFile& out, const std::string& rc2Suffix) {
-  DeclareMessageFilter(Remember, RememberKeeps);
-  g_said.clear();
-  TempTable t;
-  std::string error;
-  if (int rc = t.Create(&error)) {
-    std::fprintf(stderr, "tbltool: %s\n", error.c_str());
-    return rc;
-  }
-  Rc2Carry carry{};
-  if (int rc = ReadTableFile(t.path().c_str(), &t.db, itbPath.c_str(), FileKind::ItbV4, Remember, 0,
-                             &carry))
-    return Said(out, rc);
-  std::snprintf(carry.szSuffix, sizeof carry.szSuffix, "%s", rc2Suffix.c_str());
-  return Said(out, WriteTableFile(t.path().c_str(), &t.db, out.name.c_str(), out.kind, Remember, 0,
-                                  &carry));
 }
 
 }  // namespace tbltool

@@ -1,8 +1,12 @@
 // Reads one table file of any form into an open TableDb, noting where every
-// record began and what the reader said, and where. The one place in tbltool
-// that reaches into the readers themselves; every other file sees only the
-// record operations (store.h, tabledb.h), the dispatchers (dispatch.h) and,
-// for the structural check, the data-file layout (datafile.h).
+// record began and what the reader said, and where (source.cpp, with the raw
+// checks of the bytes in rawscan.cpp); and what else the commands need from
+// below the record operations: a file's form by its name, temporary tables,
+// a file's bytes by position and the write of a table in any form
+// (tablefiles.cpp). The one place in tbltool that reaches into the readers
+// themselves; every other file sees only the record operations (store.h,
+// tabledb.h), the dispatchers (dispatch.h) and, for the structural check,
+// the data-file layout (datafile.h).
 #pragma once
 
 #include <cstdint>
