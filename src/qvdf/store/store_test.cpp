@@ -196,6 +196,16 @@ TEST_F(Store, IndexesGrowAsFarAsTheirIdsGo) {
   EXPECT_TRUE(FieldMapExists(&db, 600));
   EXPECT_EQ(CloseTable(&db), 0);
   EXPECT_EQ(FieldListChecksum("abc", 3), 30818);
+  // The lanes give h = h * 31 + byte (signed) at every length around their
+  // 64-byte blocks.
+  std::string bytes;
+  for (int i = 0; i < 300; ++i) bytes += static_cast<char>(i * 37 + 11);
+  for (int n : {63, 64, 65, 128, 129, 300}) {
+    unsigned h = 0;
+    for (int i = 0; i < n; ++i)
+      h = h * 31u + static_cast<unsigned>(static_cast<signed char>(bytes[i]));
+    EXPECT_EQ(FieldListChecksum(bytes.data(), n), static_cast<uint16_t>(h)) << n;
+  }
 }
 
 TEST_F(Store, DeletionsTakeTheirDependentsAndCompactionDropsWaste) {

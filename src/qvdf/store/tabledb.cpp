@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "qvdf/store/tableio.h"
+#include "qvutil/wordscan.h"
 
 namespace {
 
@@ -178,8 +179,8 @@ bool IsTableOpen(const TableDb* db) { return db != nullptr && db->bOpen; }
 
 namespace {
 
-// The checksum's lanes: enough that their multiply chains overlap.
-constexpr int kLanes = 128;
+// The checksum's lanes (wordscan::FoldBlocks64).
+constexpr int kLanes = 64;
 
 // Powers of 31 modulo 2^16 for one kLanes-byte step: w[j] = 31^(kLanes-1-j),
 // step = 31^kLanes.
@@ -199,21 +200,16 @@ constexpr ChecksumPowers kChecksumPowers;
 
 // h = h * 31 + byte, kept to 16 bits, is linear: kLanes lanes each fold
 // every kLanes-th byte with 31^kLanes, and h is their sum weighted by
-// 31^(kLanes-1-j), so the compiler can run the lanes side by side in
-// several registers and the weights are applied once at the end. Each
-// lane's multiply waits for its last one: enough lanes keep the multiplier
-// busy.
+// 31^(kLanes-1-j), so the lanes run side by side and the weights are
+// applied once at the end.
 uint16_t ChecksumBody(const signed char* p, int len) {
   uint16_t lane[kLanes] = {};
-  int i = 0;
-  for (; i + kLanes <= len; i += kLanes)
-    for (int j = 0; j < kLanes; ++j)
-      // Unsigned products: 16-bit operands would be promoted to int and overflow.
-      lane[j] = static_cast<uint16_t>(unsigned{lane[j]} * kChecksumPowers.step +
-                                      unsigned{static_cast<uint16_t>(p[i + j])});
+  const size_t blocks = static_cast<size_t>(len > 0 ? len : 0) / kLanes;
+  wordscan::FoldBlocks64(p, blocks, kChecksumPowers.step, lane);
   unsigned h = 0;
   for (int j = 0; j < kLanes; ++j) h += unsigned{lane[j]} * kChecksumPowers.w[j];
-  for (; i < len; ++i) h = h * 31u + static_cast<unsigned>(p[i]);
+  for (int i = static_cast<int>(blocks) * kLanes; i < len; ++i)
+    h = h * 31u + static_cast<unsigned>(p[i]);
   return static_cast<uint16_t>(h & 0xFFFFu);
 }
 
