@@ -108,6 +108,13 @@ int TestEnv::RenameFile(const std::string& from, const std::string& to) {
   return rc;
 }
 
+int TestEnv::ReplaceFile(const std::string& from, const std::string& to) {
+  if (fail.renames.Take()) return 5;
+  int rc = target()->ReplaceFile(from, to);
+  if (rc == 0 && afterRename) afterRename(from);
+  return rc;
+}
+
 platform::MemHandle TestEnv::MemAllocMovable(size_t n) {
   return fail.allocs.Take() ? 0 : target()->MemAllocMovable(n);
 }

@@ -57,10 +57,10 @@ struct Fault {
 };
 
 struct Faults {
-  Fault writes;  // WriteFile and WriteAt
-  Fault reads;   // ReadFile and ReadAt
-  Fault opens;   // of openPath only, when that is set
-  Fault renames;
+  Fault writes;   // WriteFile and WriteAt
+  Fault reads;    // ReadFile and ReadAt
+  Fault opens;    // of openPath only, when that is set
+  Fault renames;  // RenameFile and ReplaceFile
   Fault closes;
   Fault allocs;  // movable memory
   std::string openPath;
@@ -86,7 +86,7 @@ class TestEnv : public platform::EnvWrapper {
   std::vector<std::string> mutexDirs;
   bool mutexHeldElsewhere = false;
   std::function<void()> onMutexTaken;
-  // Called after every rename that succeeded.
+  // Called after every rename or replace that succeeded.
   std::function<void(const std::string& from)> afterRename;
   // The code page of lead bytes and case changes: 932, 1252 (no lead
   // bytes), or 0 for the platform's own. Takes effect at once.
@@ -100,6 +100,7 @@ class TestEnv : public platform::EnvWrapper {
   long ReadAt(platform::FileHandle h, uint64_t off, void* b, size_t n) override;
   long WriteAt(platform::FileHandle h, uint64_t off, const void* b, size_t n) override;
   int RenameFile(const std::string& from, const std::string& to) override;
+  int ReplaceFile(const std::string& from, const std::string& to) override;
   std::string TempDirectory() override { return dir.dir(); }
   // No administrator's settings but those a test puts in its etc/.
   std::string SystemConfigDirectory() override { return dir.Path("etc/"); }
