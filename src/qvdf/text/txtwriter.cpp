@@ -16,11 +16,6 @@
 #include "qvutil/wordscan.h"
 
 namespace txtw {
-namespace {
-// Output goes to the file in pieces of this size, written behind.
-constexpr size_t kChunk = 1024 * 1024;
-
-}  // namespace
 
 bool Writer::Open(const char* name) {
   if (IsOpen()) Close();
